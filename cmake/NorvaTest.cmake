@@ -1,0 +1,16 @@
+# norva_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# One QtTest executable, registered with CTest and run on the offscreen platform.
+function(norva_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        TIMEOUT ${ARG_TIMEOUT}
+        LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,57 @@
+#include "protocol/wire.h"
+
+namespace norva::wire {
+
+namespace {
+
+void AppendHex(std::string& out, std::uint8_t byte) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+}
+
+}  // namespace
+
+std::string_view SentLine(std::uint8_t command) {
+    switch (command) {
+        case kAccept: return "Send      [0x02]";
+        case kReject: return "Send      [0x0F]";
+        case kPoll: return "Send      [0x0C]";
+        case kReset: return "Send      [0x30]";
+        case kDisable: return "Send [0x3E]";
+        case kEnable: return "Send [0x5E]";
+        default: return {};
+    }
+}
+
+std::string ReceivedLine(std::uint8_t code) {
+    std::string line = "Receive [0x";
+    AppendHex(line, code);
+    line += ']';
+    return line;
+}
+
+std::string EscrowLine(std::uint8_t channelByte) {
+    std::string line = "Receive [0x81][0x8F][0x";
+    AppendHex(line, channelByte);
+    line += ']';
+    return line;
+}
+
+bool IsStatusCode(std::uint8_t byte) {
+    return (byte >= 0x20 && byte <= 0x29) || byte == 0x3E || byte == 0x5E || byte == 0x71;
+}
+
+ByteKind Classify(std::uint8_t byte) {
+    switch (byte) {
+        case kStacked: return ByteKind::Stacked;
+        case kReturned: return ByteKind::Returned;
+        case kLoggedOnly: return ByteKind::LoggedOnly;
+        case kPowerUpLead: return ByteKind::PowerUpLead;
+        case kEscrowLead: return ByteKind::EscrowLead;
+        case kAckRequest: return ByteKind::AckRequest;
+        default: return IsStatusCode(byte) ? ByteKind::Status : ByteKind::Ignored;
+    }
+}
+
+}  // namespace norva::wire

@@ -1,0 +1,41 @@
+# Shared by scripts/run and scripts/test: packages, configure, build.
+# shellcheck shell=bash
+
+NORVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Debian packages the build and the tests need.
+NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev)
+
+norva_missing_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$pkg")
+    done
+    echo "${missing[@]}"
+}
+
+norva_ensure_packages() {
+    local missing
+    missing=$(norva_missing_packages "$@")
+    [ -z "$missing" ] && return 0
+    echo "Installing Debian packages: $missing"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "Need root (or sudo) to install: $missing" >&2; return 1; }
+        sudo="sudo"
+    fi
+    # shellcheck disable=SC2086
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q \
+        && $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+}
+
+# norva_build <build dir> [extra cmake arguments...]
+norva_build() {
+    local dir="$1"
+    shift
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$#" -gt 0 ]; then
+        cmake -S "$NORVA_ROOT" -B "$dir" "$@" >/dev/null
+    fi
+    cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace norva {
+
+// The one serial port: not open, failed (the last open did not succeed) or open. A descriptor
+// can legitimately be 0 when standard input is closed, so the state is kept apart from it.
+class PortHandle {
+public:
+    enum class State { NotOpen, Failed, Open };
+
+    PortHandle() = default;
+    PortHandle(const PortHandle&) = delete;
+    PortHandle& operator=(const PortHandle&) = delete;
+    ~PortHandle();
+
+    State state() const;
+    bool IsOpen() const { return state() == State::Open; }
+    // The descriptor while open, else -1. Only the receive thread polls it, and the port is
+    // closed only after that thread has been joined.
+    int fd() const;
+
+private:
+    friend int OpenComPort(PortHandle*, const std::string&, const std::string&);
+    friend bool SendByte(PortHandle*, std::uint8_t);
+    friend void CloseComPort(PortHandle*);
+    friend void ReleaseComPort(PortHandle*);
+
+    mutable std::mutex mutex_;  // guards the fields and makes each write one whole byte
+    State state_ = State::NotOpen;
+    int fd_ = -1;
+    termios saved_{};
+};
+
+inline constexpr int kOpenFailed = 0;
+inline constexpr int kOpened = 1;
+inline constexpr int kAlreadyOpen = 2;
+
+// Opens the device that portName ("COM1".."COM10") maps to, exclusively, raw, without flow
+// control, and applies the mode string over the current line settings. A mode string that does
+// not parse leaves those settings as they were. Returns kOpenFailed, kOpened or kAlreadyOpen.
+int OpenComPort(PortHandle* handle, const std::string& portName, const std::string& modeString);
+
+// Writes exactly one byte; false when it did not go out. Safe from any thread.
+bool SendByte(PortHandle* handle, std::uint8_t byte);
+
+// Restores the saved line settings and closes the descriptor. The handle then reads "not open",
+// so no later call can touch a descriptor number that has been reused meanwhile.
+void CloseComPort(PortHandle* handle);
+
+// What a port selection does to the old port: close it, whatever its state, and mark it not open.
+void ReleaseComPort(PortHandle* handle);
+
+// Bytes waiting in the driver's input queue; 0 when the port is not open or the query fails.
+int InputQueueCount(PortHandle* handle);
+
+// Reads up to maxBytes. Returns when maxBytes have arrived or when the line has been quiet for
+// more than kQuietMs (from the start of the call or from the last byte). A hang-up, an error or
+// end of file ends the read with what has arrived so far.
+inline constexpr int kQuietMs = 50;
+std::size_t ReadBlock(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes);
+
+// The process-wide port.
+extern PortHandle ComHandle;
+
+}  // namespace norva

@@ -1,0 +1,372 @@
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+
+#include <QTest>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "pty_pair.h"
+#include "serial/com_port.h"
+#include "serial/line_mode.h"
+#include "serial/port_name.h"
+
+using namespace norva;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+int ElapsedMs(Clock::time_point since) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// Points COM7 at the pty for the duration of a test.
+struct MappedPort {
+    explicit MappedPort(const PtyPair& pty) { ::setenv("NORVA_COM7", pty.slavePath().c_str(), 1); }
+    ~MappedPort() { ::unsetenv("NORVA_COM7"); }
+};
+
+struct Burst {
+    Bytes received;
+    int worstGapMs = 0;  // the largest gap the writer really produced
+};
+
+// Writes the bytes one by one with gapMs between them, while ReadBlock reads.
+Burst ReadWhileWriting(const PtyPair& pty, PortHandle& port, const Bytes& bytes, int gapMs) {
+    Burst burst;
+    std::thread writer([&] {
+        auto last = Clock::now();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+            burst.worstGapMs = std::max(burst.worstGapMs, i > 0 ? ElapsedMs(last) : 0);
+            pty.Write({bytes[i]});
+            last = Clock::now();
+        }
+    });
+    std::uint8_t buffer[4999];
+    const std::size_t n = ReadBlock(&port, buffer, sizeof buffer);
+    writer.join();
+    burst.received.assign(buffer, buffer + n);
+    return burst;
+}
+
+}  // namespace
+
+class SerialPortTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void modeStrings_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");  // -1 not named
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<int>("stopBits");
+        QTest::newRow("the acceptor's") << "9600,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("odd 7 2") << "19200,o,7,2" << true << 19200 << int(Parity::Odd) << 7 << int(StopBits::Two);
+        QTest::newRow("mark") << "1200,M,8,1" << true << 1200 << int(Parity::Mark) << 8 << int(StopBits::One);
+        QTest::newRow("space") << "1200,S,6,1" << true << 1200 << int(Parity::Space) << 6 << int(StopBits::One);
+        QTest::newRow("none 5 1.5") << "300,N,5,1.5" << true << 300 << int(Parity::None) << 5 << int(StopBits::OnePointFive);
+        QTest::newRow("abbreviated baud") << "96,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("baud only") << "115200" << true << 115200 << -1 << -1 << -1;
+        QTest::newRow("blanks around fields") << " 9600 , E , 8 , 1 " << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("empty field keeps") << "9600,,8" << true << 9600 << -1 << 8 << -1;
+        QTest::newRow("empty") << "" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("unknown baud") << "9601,E,8,1" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("bad parity") << "9600,X,8,1" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("data bits 9") << "9600,E,9,1" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("data bits 4") << "9600,E,4,1" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("stop 3") << "9600,E,8,3" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("1.5 needs 5 bits") << "9600,E,8,1.5" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("2 not with 5 bits") << "9600,E,5,2" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("five fields") << "9600,E,8,1,1" << false << 0 << 0 << 0 << 0;
+        QTest::newRow("garbage") << "COM1" << false << 0 << 0 << 0 << 0;
+    }
+
+    // Parsing and the termios bits each field turns into.
+    void modeStrings() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto mode = ParseModeString(text.toStdString());
+        QCOMPARE(mode.has_value(), valid);
+        if (!valid) return;
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, dataBits);
+        QFETCH(int, stopBits);
+        QCOMPARE(int(*mode->baud), baud);
+        QCOMPARE(mode->parity ? int(*mode->parity) : -1, parity);
+        QCOMPARE(mode->dataBits ? *mode->dataBits : -1, dataBits);
+        QCOMPARE(mode->stopBits ? int(*mode->stopBits) : -1, stopBits);
+
+        // Start from settings that differ from every field, so each named field must change.
+        termios t{};
+        t.c_cflag = CS5 | PARENB | PARODD | CMSPAR | CSTOPB;
+        cfsetispeed(&t, B50);
+        cfsetospeed(&t, B50);
+        const termios before = t;
+        ApplyLineMode(*mode, t);
+        QCOMPARE(cfgetospeed(&t), SpeedConstant(baud));
+        QCOMPARE(cfgetispeed(&t), SpeedConstant(baud));
+        const tcflag_t parityBits = t.c_cflag & (PARENB | PARODD | CMSPAR);
+        switch (parity) {
+            case -1: QCOMPARE(parityBits, before.c_cflag & (PARENB | PARODD | CMSPAR)); break;
+            case int(Parity::None): QCOMPARE(parityBits, tcflag_t{0}); break;
+            case int(Parity::Even): QCOMPARE(parityBits, tcflag_t(PARENB)); break;
+            case int(Parity::Odd): QCOMPARE(parityBits, tcflag_t(PARENB | PARODD)); break;
+            case int(Parity::Mark): QCOMPARE(parityBits, tcflag_t(PARENB | PARODD | CMSPAR)); break;
+            case int(Parity::Space): QCOMPARE(parityBits, tcflag_t(PARENB | CMSPAR)); break;
+        }
+        const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+        QCOMPARE(t.c_cflag & CSIZE, dataBits < 0 ? tcflag_t(CS5) : sizes[dataBits - 5]);
+        QCOMPARE(bool(t.c_cflag & CSTOPB), stopBits < 0 || stopBits != int(StopBits::One));
+    }
+
+    void portNames() {
+        ::unsetenv("NORVA_COM1");
+        ::unsetenv("NORVA_COM10");
+        QCOMPARE(DevicePathForPort("COM1"), std::string("/dev/ttyS0"));
+        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
+        ::setenv("NORVA_COM10", "/dev/serial/by-id/usb-x", 1);
+        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/serial/by-id/usb-x"));
+        ::setenv("NORVA_COM10", "", 1);
+        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
+        ::unsetenv("NORVA_COM10");
+        for (const char* bad : {"", "COM", "COM0", "COM01", "com1", "COM1 ", "LPT1", "COMx"}) {
+            QVERIFY2(DevicePathForPort(bad).empty(), bad);
+        }
+    }
+
+    // Open applies raw 9600 without flow control; the pty keeps the speed, so check it there.
+    void openConfiguresAndCloseRestores() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        termios original{};
+        ::tcgetattr(pty.slave(), &original);
+        cfsetospeed(&original, B1200);
+        cfsetispeed(&original, B1200);
+        original.c_cflag |= HUPCL;
+        original.c_iflag |= IXON;
+        original.c_lflag |= ICANON | ECHO;
+        ::tcsetattr(pty.slave(), TCSANOW, &original);
+
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        QVERIFY(port.IsOpen());
+        termios now{};
+        ::tcgetattr(pty.slave(), &now);
+        QCOMPARE(cfgetospeed(&now), speed_t(B9600));
+        QVERIFY(!(now.c_lflag & (ICANON | ECHO | ISIG)));
+        QVERIFY(!(now.c_iflag & (IXON | IXOFF | ICRNL)));
+        QVERIFY(!(now.c_oflag & OPOST));
+        QVERIFY(!(now.c_cflag & (HUPCL | CRTSCTS)));
+        QVERIFY(now.c_cflag & CLOCAL);
+        QVERIFY(now.c_cflag & CREAD);
+        QCOMPARE(int(now.c_cc[VMIN]), 0);
+        QCOMPARE(int(now.c_cc[VTIME]), 0);
+
+        // Already open: 2, and the port is left alone.
+        const int fd = port.fd();
+        QCOMPARE(OpenComPort(&port, "COM7", "300,N,8,1"), kAlreadyOpen);
+        QCOMPARE(port.fd(), fd);
+        ::tcgetattr(pty.slave(), &now);
+        QCOMPARE(cfgetospeed(&now), speed_t(B9600));
+
+        CloseComPort(&port);
+        QCOMPARE(port.state(), PortHandle::State::NotOpen);
+        ::tcgetattr(pty.slave(), &now);
+        QCOMPARE(cfgetospeed(&now), speed_t(B1200));
+        QVERIFY(now.c_lflag & ICANON);
+        QVERIFY(now.c_cflag & HUPCL);
+    }
+
+    void rejectedModeStringStillOpens() {
+        PtyPair pty;
+        termios t{};
+        ::tcgetattr(pty.slave(), &t);
+        cfsetospeed(&t, B2400);
+        cfsetispeed(&t, B2400);
+        ::tcsetattr(pty.slave(), TCSANOW, &t);
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "fast please"), kOpened);
+        ::tcgetattr(pty.slave(), &t);
+        QCOMPARE(cfgetospeed(&t), speed_t(B2400));
+        QVERIFY(!(t.c_lflag & ICANON));  // raw all the same
+    }
+
+    void failedOpenAndNotOpenHandles() {
+        ::setenv("NORVA_COM7", "/nonexistent/tty", 1);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpenFailed);
+        QCOMPARE(port.state(), PortHandle::State::Failed);
+        QVERIFY(!SendByte(&port, 0x0C));
+        QCOMPARE(InputQueueCount(&port), 0);
+        std::uint8_t buffer[8];
+        QCOMPARE(ReadBlock(&port, buffer, sizeof buffer), std::size_t{0});
+        CloseComPort(&port);
+        QCOMPARE(port.state(), PortHandle::State::Failed);
+        ReleaseComPort(&port);
+        QCOMPARE(port.state(), PortHandle::State::NotOpen);
+        ::unsetenv("NORVA_COM7");
+
+        // Not a terminal at all.
+        ::setenv("NORVA_COM7", "/dev/null", 1);
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpenFailed);
+        ::unsetenv("NORVA_COM7");
+        QCOMPARE(OpenComPort(&port, "COM99x", "9600,E,8,1"), kOpenFailed);
+    }
+
+    // The lock makes the open exclusive even for root, within the process and across processes.
+    void secondOpenOfSameDeviceFails() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle first;
+        PortHandle second;
+        QCOMPARE(OpenComPort(&first, "COM7", "9600,E,8,1"), kOpened);
+        QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpenFailed);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            PortHandle other;
+            ::_exit(OpenComPort(&other, "COM7", "9600,E,8,1"));
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), kOpenFailed);
+        ReleaseComPort(&first);
+        QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpened);
+    }
+
+    // With standard input closed the port may get descriptor 0; it is still an open port.
+    void descriptorZeroIsAnOpenPort() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        const int savedStdin = ::dup(0);
+        ::close(0);
+        PortHandle port;
+        const int result = OpenComPort(&port, "COM7", "9600,E,8,1");
+        const int fd = port.fd();
+        const bool sent = SendByte(&port, 0x5A);
+        CloseComPort(&port);
+        const bool zeroClosed = ::fcntl(0, F_GETFD) < 0;
+        ::dup2(savedStdin, 0);
+        ::close(savedStdin);
+        QCOMPARE(result, kOpened);
+        QCOMPARE(fd, 0);
+        QVERIFY(sent);
+        QVERIFY(zeroClosed);
+        QCOMPARE(pty.ReadCount(1, 1000), Bytes{0x5A});
+    }
+
+    void sendFromTwoThreadsKeepsWholeBytes() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        constexpr int kEach = 2000;
+        Bytes received;
+        std::thread reader([&] { received = pty.ReadCount(2 * kEach, 10000); });
+        std::thread a([&] { for (int i = 0; i < kEach; ++i) SendByte(&port, 0xAA); });
+        std::thread b([&] { for (int i = 0; i < kEach; ++i) SendByte(&port, 0x55); });
+        a.join();
+        b.join();
+        reader.join();
+        QCOMPARE(received.size(), std::size_t{2 * kEach});
+        QCOMPARE(std::count(received.begin(), received.end(), 0xAA), kEach);
+        QCOMPARE(std::count(received.begin(), received.end(), 0x55), kEach);
+    }
+
+    void inputQueueCount() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        QCOMPARE(InputQueueCount(&port), 0);
+        pty.Write({1, 2, 3, 4, 5});
+        QTRY_COMPARE(InputQueueCount(&port), 5);
+    }
+
+    // 30 ms gaps stay in one block; an 80 ms gap ends it. A trial whose writer was itself
+    // delayed past the boundary by a busy machine proves nothing and is repeated.
+    void blockReadJoinsShortGapsAndEndsAtQuiet() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        const Bytes burst{0x81, 0x8F, 0x40, 0x10, 0x11, 0x20};
+        bool measured = false;
+        for (int attempt = 0; attempt < 5 && !measured; ++attempt) {
+            const Burst got = ReadWhileWriting(pty, port, burst, 30);
+            if (got.worstGapMs >= 45) {
+                pty.ReadUntilQuiet(0);
+                while (InputQueueCount(&port) > 0) {
+                    std::uint8_t drain[64];
+                    ReadBlock(&port, drain, sizeof drain);
+                }
+                continue;
+            }
+            QCOMPARE(got.received, burst);
+            measured = true;
+        }
+        QVERIFY2(measured, "the machine never produced 30 ms gaps");
+
+        std::thread writer([&] {
+            pty.Write({0x10, 0x11});
+            std::this_thread::sleep_for(std::chrono::milliseconds(80));
+            pty.Write({0x20});
+        });
+        std::uint8_t buffer[4999];
+        const std::size_t first = ReadBlock(&port, buffer, sizeof buffer);
+        writer.join();
+        QCOMPARE(Bytes(buffer, buffer + first), (Bytes{0x10, 0x11}));
+        const std::size_t second = ReadBlock(&port, buffer, sizeof buffer);
+        QCOMPARE(Bytes(buffer, buffer + second), Bytes{0x20});
+    }
+
+    void blockReadCapsAtRequestedCount() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        Bytes flood(6000);
+        for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = std::uint8_t(i * 7);
+        std::thread writer([&] { pty.Write(flood); });
+        static std::uint8_t buffer[4999];
+        const std::size_t first = ReadBlock(&port, buffer, sizeof buffer);
+        Bytes all(buffer, buffer + first);
+        const std::size_t second = ReadBlock(&port, buffer, sizeof buffer);
+        writer.join();
+        all.insert(all.end(), buffer, buffer + second);
+        QCOMPARE(first, std::size_t{4999});
+        QCOMPARE(second, std::size_t{1001});
+        QCOMPARE(all, flood);
+    }
+
+    // A pulled cable ends a read at once, and later reads return nothing without waiting.
+    void hangUpEndsReads() {
+        PtyPair pty;
+        MappedPort mapped(pty);
+        PortHandle port;
+        QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
+        pty.CloseSlave();
+        pty.Write({0x10});
+        pty.CloseMaster();
+        std::uint8_t buffer[16];
+        const std::size_t n = ReadBlock(&port, buffer, sizeof buffer);
+        QVERIFY(n <= 1);
+        const auto start = Clock::now();
+        for (int i = 0; i < 100; ++i) QCOMPARE(ReadBlock(&port, buffer, sizeof buffer), std::size_t{0});
+        QVERIFY2(ElapsedMs(start) < 2000, "reads after a hang-up must not wait out the quiet time");
+        QVERIFY(!SendByte(&port, 0x0C));
+        CloseComPort(&port);
+        QCOMPARE(port.state(), PortHandle::State::NotOpen);
+    }
+};
+
+QTEST_GUILESS_MAIN(SerialPortTest)
+#include "tst_serial_port.moc"

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norva {
+
+// The small settings files are lists of 8-bit text lines. Reading ends a line at CR LF, a lone CR
+// or a lone LF; a zero byte ends the text; a last line without a line end still counts, and a line
+// end at the very end starts no further line.
+struct LinesResult {
+    std::vector<std::string> lines;
+    std::string error;  // empty on success, else the text for the error box
+    bool ok() const { return error.empty(); }
+};
+
+// Longest line kept in memory; the rest of a longer line is skipped, so a hostile file cannot
+// exhaust memory.
+inline constexpr std::size_t kMaxLineBytes = 1 << 20;
+
+// Reads at most maxLines lines; reading stops as soon as they are complete.
+LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines);
+
+// Splits an in-memory text by the same rules; used by the reader and handy for fuzzing.
+std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLines);
+
+// Writes every line followed by CR LF. Returns an empty string on success, else the failure text.
+// The old file survives a failed write: the bytes go to a temporary file in the same folder,
+// which is flushed and then renamed over the old one.
+std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines);
+
+std::string CannotOpenText(const std::string& fileName);
+std::string CannotCreateText(const std::string& fileName);
+inline constexpr std::string_view kStreamWriteErrorText = "Stream write error";
+
+}  // namespace norva
