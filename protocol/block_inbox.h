@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "serial/com_port.h"
+
+namespace norva {
+
+using Block = std::vector<std::uint8_t>;
+
+// Blocks read on the receive thread wait here until the window's thread takes them. The wake
+// function is called on the receive thread whenever the inbox turns non-empty; it must only
+// schedule the taking (one wake per batch, so a burst of blocks is handled in one go).
+class BlockInbox {
+public:
+    static constexpr std::size_t kDefaultCapacityBytes = 256 * 1024;
+
+    explicit BlockInbox(std::function<void()> wake,
+                        std::size_t capacityBytes = kDefaultCapacityBytes);
+
+    // Adds a block. While the window's thread lags by more than the capacity the reader waits
+    // here, which leaves further bytes in the driver; when giveUp turns true it stops waiting
+    // and adds the block all the same, so no byte that was read is lost.
+    void Push(Block block, const std::atomic<bool>& giveUp);
+
+    std::vector<Block> TakeAll();
+
+private:
+    std::function<void()> wake_;
+    const std::size_t capacityBytes_;
+    std::mutex mutex_;
+    std::condition_variable drained_;
+    std::vector<Block> blocks_;
+    std::size_t pendingBytes_ = 0;
+};
+
+// The largest block one read delivers.
+inline constexpr std::size_t kBlockSize = 4999;
+
+// Reads one block from the port (up to kBlockSize bytes, ended by 50 ms of quiet) and hands it
+// to the inbox. Runs on the receive thread.
+void ReceiveBlock(PortHandle& port, BlockInbox& inbox, const std::atomic<bool>& stopRequested);
+
+}  // namespace norva

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "protocol/engine_window.h"
+
+namespace norva {
+
+// The operator's commands that talk to the acceptor or share state with the engine. Each runs
+// on the window's thread as one step. None checks whether a port is open.
+class OperatorCommands {
+public:
+    OperatorCommands(EngineWindow& window, ByteSender send);
+
+    void ToggleEnable();  // "Disable BA" / "Enable BA"
+    void Accept();
+    void Reject();
+    void ClearCredit();
+    void Reset();
+    void Poll();  // one firing of the polling timer
+
+private:
+    void Send(std::uint8_t command);
+
+    EngineWindow& window_;
+    ByteSender send_;
+};
+
+}  // namespace norva

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "serial/com_port.h"
+
+namespace norva {
+
+// The receive thread. It sleeps in poll() until the port has input or a stop is requested, so
+// an idle or vanished port costs no processor time, and hands waiting input to the callback.
+// Destroying it requests a stop and joins the thread, so no receive thread outlives the port it
+// watches.
+class RS232 {
+public:
+    using ReceiveFunction = std::function<void(const std::atomic<bool>& stopRequested)>;
+
+    // Starts running at once.
+    RS232(PortHandle& port, ReceiveFunction receiveBlock);
+    ~RS232();
+    RS232(const RS232&) = delete;
+    RS232& operator=(const RS232&) = delete;
+
+    void RequestStop();
+    bool StopRequested() const { return stopRequested_; }
+
+    // Receive threads alive in the process; there is never more than one.
+    static int LiveCount() { return liveCount_; }
+
+    // After a hang-up the port is looked at again this often, in case it recovers.
+    static constexpr int kRetryMs = 250;
+
+private:
+    void Run();
+
+    PortHandle& port_;
+    ReceiveFunction receiveBlock_;
+    std::atomic<bool> stopRequested_{false};
+    int stopEvent_ = -1;
+    std::thread thread_;
+    static std::atomic<int> liveCount_;
+};
+
+}  // namespace norva
