@@ -1,0 +1,5 @@
+#include "app/com_thread.h"
+
+std::unique_ptr<norva::RS232> ComThread;
+
+void StopReceiveThread() { ComThread.reset(); }
