@@ -2,4 +2,6 @@
 
 std::unique_ptr<norva::RS232> ComThread;
 
-void StopReceiveThread() { ComThread.reset(); }
+void StopReceiveThread() {
+    ComThread.reset();
+}

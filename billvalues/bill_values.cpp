@@ -39,20 +39,25 @@ std::optional<std::int32_t> ParseDecimal(std::string_view digits, bool negative)
 
 }  // namespace
 
-LinesResult ReadBillValueFile() { return ReadTextLines(kBillValueFileName, kChannelCount); }
+LinesResult ReadBillValueFile() {
+    return ReadTextLines(kBillValueFileName, kChannelCount);
+}
 
 std::string WriteBillValueFile(const BillValueEntries& entries) {
-    return WriteTextLines(kBillValueFileName, std::vector<std::string>(entries.begin(), entries.end()));
+    return WriteTextLines(kBillValueFileName,
+                          std::vector<std::string>(entries.begin(), entries.end()));
 }
 
 BillValueEntries DefaultBillValues() {
     BillValueEntries entries;
-    for (int n = 1; n <= kChannelCount; ++n) entries[n - 1] = std::to_string(n);
+    for (int n = 1; n <= kChannelCount; ++n)
+        entries[n - 1] = std::to_string(n);
     return entries;
 }
 
 std::optional<std::int32_t> ChannelValue(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
     if (text.empty()) return std::nullopt;
     if (text.front() == '+' || text.front() == '-') {
         return ParseDecimal(text.substr(1), text.front() == '-');

@@ -25,7 +25,8 @@ LinesResult ReadBillValueFile();
 template <typename SetEntry>
 void ApplyBillValueLines(const std::vector<std::string>& lines, SetEntry&& setEntry) {
     const std::size_t count = lines.size() < kChannelCount ? lines.size() : kChannelCount;
-    for (std::size_t i = 0; i < count; ++i) setEntry(static_cast<int>(i) + 1, lines[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        setEntry(static_cast<int>(i) + 1, lines[i]);
 }
 
 // Writes the sixteen entries, each followed by CR LF; empty on success, else the failure text.

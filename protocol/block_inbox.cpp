@@ -38,7 +38,8 @@ void ReceiveBlock(PortHandle& port, BlockInbox& inbox, const std::atomic<bool>& 
     std::array<std::uint8_t, kBlockSize> buffer;
     const std::size_t n = ReadBlock(&port, buffer.data(), buffer.size());
     if (n == 0) return;
-    inbox.Push(Block(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n)), stopRequested);
+    inbox.Push(Block(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n)),
+               stopRequested);
 }
 
 }  // namespace norva

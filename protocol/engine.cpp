@@ -34,7 +34,8 @@ void ProtocolEngine::HandleBlock(std::span<const std::uint8_t> block) {
     } else if (work_[n - 1] == wire::kPowerUpLead || work_[n - 1] == wire::kEscrowLead) {
         handledEnd = n - 1;
     }
-    for (std::size_t i = 0; i < handledEnd; ++i) HandleByteAt(work_, i);
+    for (std::size_t i = 0; i < handledEnd; ++i)
+        HandleByteAt(work_, i);
     held_.assign(work_.begin() + static_cast<std::ptrdiff_t>(handledEnd), work_.end());
 }
 
@@ -42,18 +43,29 @@ void ProtocolEngine::HandleByteAt(const std::vector<std::uint8_t>& bytes, std::s
     const std::uint8_t b = bytes[i];
     const bool secondIs8F = i + 1 < bytes.size() && bytes[i + 1] == wire::kMessageSecond;
     switch (wire::Classify(b)) {
-        case wire::ByteKind::Stacked: Stacked(); break;
-        case wire::ByteKind::Returned: Returned(); break;
-        case wire::ByteKind::LoggedOnly: window_.AppendLogLine(wire::ReceivedLine(b)); break;
-        case wire::ByteKind::Status: Status(b); break;
+        case wire::ByteKind::Stacked:
+            Stacked();
+            break;
+        case wire::ByteKind::Returned:
+            Returned();
+            break;
+        case wire::ByteKind::LoggedOnly:
+            window_.AppendLogLine(wire::ReceivedLine(b));
+            break;
+        case wire::ByteKind::Status:
+            Status(b);
+            break;
         case wire::ByteKind::PowerUpLead:
             if (secondIs8F) PowerUp();
             break;
         case wire::ByteKind::EscrowLead:
             if (secondIs8F && i + 2 < bytes.size()) Escrow(bytes[i + 2]);
             break;
-        case wire::ByteKind::AckRequest: AckRequest(); break;
-        case wire::ByteKind::Ignored: break;
+        case wire::ByteKind::AckRequest:
+            AckRequest();
+            break;
+        case wire::ByteKind::Ignored:
+            break;
     }
 }
 

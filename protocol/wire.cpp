@@ -14,13 +14,20 @@ void AppendHex(std::string& out, std::uint8_t byte) {
 
 std::string_view SentLine(std::uint8_t command) {
     switch (command) {
-        case kAccept: return "Send      [0x02]";
-        case kReject: return "Send      [0x0F]";
-        case kPoll: return "Send      [0x0C]";
-        case kReset: return "Send      [0x30]";
-        case kDisable: return "Send [0x3E]";
-        case kEnable: return "Send [0x5E]";
-        default: return {};
+        case kAccept:
+            return "Send      [0x02]";
+        case kReject:
+            return "Send      [0x0F]";
+        case kPoll:
+            return "Send      [0x0C]";
+        case kReset:
+            return "Send      [0x30]";
+        case kDisable:
+            return "Send [0x3E]";
+        case kEnable:
+            return "Send [0x5E]";
+        default:
+            return {};
     }
 }
 
@@ -44,13 +51,20 @@ bool IsStatusCode(std::uint8_t byte) {
 
 ByteKind Classify(std::uint8_t byte) {
     switch (byte) {
-        case kStacked: return ByteKind::Stacked;
-        case kReturned: return ByteKind::Returned;
-        case kLoggedOnly: return ByteKind::LoggedOnly;
-        case kPowerUpLead: return ByteKind::PowerUpLead;
-        case kEscrowLead: return ByteKind::EscrowLead;
-        case kAckRequest: return ByteKind::AckRequest;
-        default: return IsStatusCode(byte) ? ByteKind::Status : ByteKind::Ignored;
+        case kStacked:
+            return ByteKind::Stacked;
+        case kReturned:
+            return ByteKind::Returned;
+        case kLoggedOnly:
+            return ByteKind::LoggedOnly;
+        case kPowerUpLead:
+            return ByteKind::PowerUpLead;
+        case kEscrowLead:
+            return ByteKind::EscrowLead;
+        case kAckRequest:
+            return ByteKind::AckRequest;
+        default:
+            return IsStatusCode(byte) ? ByteKind::Status : ByteKind::Ignored;
     }
 }
 

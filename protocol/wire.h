@@ -48,6 +48,8 @@ ByteKind Classify(std::uint8_t byte);
 bool IsStatusCode(std::uint8_t byte);
 
 // Note channel 1..16 named by the low four bits of a channel byte.
-constexpr int ChannelOf(std::uint8_t channelByte) { return (channelByte & 0x0F) + 1; }
+constexpr int ChannelOf(std::uint8_t channelByte) {
+    return (channelByte & 0x0F) + 1;
+}
 
 }  // namespace norva::wire

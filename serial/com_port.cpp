@@ -130,8 +130,8 @@ std::size_t ReadBlock(PortHandle* handle, std::uint8_t* buffer, std::size_t maxB
     std::size_t count = 0;
     auto lastByte = Clock::now();
     while (count < maxBytes) {
-        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                 lastByte);
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastByte);
         const int remaining = kQuietMs - static_cast<int>(quiet.count());
         if (remaining <= 0) break;
         pollfd p{fd, POLLIN, 0};

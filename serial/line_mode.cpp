@@ -10,25 +10,34 @@ namespace norva {
 namespace {
 
 constexpr std::array<std::pair<unsigned, speed_t>, 30> kSpeeds{{
-    {50, B50},         {75, B75},          {110, B110},        {134, B134},
-    {150, B150},       {200, B200},        {300, B300},        {600, B600},
-    {1200, B1200},     {1800, B1800},      {2400, B2400},      {4800, B4800},
-    {9600, B9600},     {19200, B19200},    {38400, B38400},    {57600, B57600},
-    {115200, B115200}, {230400, B230400},  {460800, B460800},  {500000, B500000},
-    {576000, B576000}, {921600, B921600},  {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 }};
 
 // The traditional two-digit abbreviations of the mode command.
 constexpr std::array<std::pair<unsigned, unsigned>, 9> kAbbreviations{{
-    {11, 110}, {15, 150}, {30, 300}, {60, 600}, {12, 1200},
-    {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200},
+    {11, 110},
+    {15, 150},
+    {30, 300},
+    {60, 600},
+    {12, 1200},
+    {24, 2400},
+    {48, 4800},
+    {96, 9600},
+    {19, 19200},
 }};
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
     return s;
 }
 
@@ -46,12 +55,23 @@ std::optional<unsigned> ParseBaud(std::string_view s) {
 std::optional<Parity> ParseParity(std::string_view s) {
     if (s.size() != 1) return std::nullopt;
     switch (s[0]) {
-        case 'n': case 'N': return Parity::None;
-        case 'e': case 'E': return Parity::Even;
-        case 'o': case 'O': return Parity::Odd;
-        case 'm': case 'M': return Parity::Mark;
-        case 's': case 'S': return Parity::Space;
-        default: return std::nullopt;
+        case 'n':
+        case 'N':
+            return Parity::None;
+        case 'e':
+        case 'E':
+            return Parity::Even;
+        case 'o':
+        case 'O':
+            return Parity::Odd;
+        case 'm':
+        case 'M':
+            return Parity::Mark;
+        case 's':
+        case 'S':
+            return Parity::Space;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -88,10 +108,14 @@ std::optional<LineMode> ParseModeString(std::string_view text) {
     }
     if (fields.size() > 3 && !fields[3].empty()) {
         const std::string_view s = fields[3];
-        if (s == "1") mode.stopBits = StopBits::One;
-        else if (s == "1.5") mode.stopBits = StopBits::OnePointFive;
-        else if (s == "2") mode.stopBits = StopBits::Two;
-        else return std::nullopt;
+        if (s == "1")
+            mode.stopBits = StopBits::One;
+        else if (s == "1.5")
+            mode.stopBits = StopBits::OnePointFive;
+        else if (s == "2")
+            mode.stopBits = StopBits::Two;
+        else
+            return std::nullopt;
     }
     // A UART gives 1.5 stop bits only with 5 data bits, and 2 only with 6 or more.
     if (mode.stopBits && mode.dataBits) {
@@ -110,11 +134,20 @@ void ApplyLineMode(const LineMode& mode, termios& settings) {
     if (mode.parity) {
         settings.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
         switch (*mode.parity) {
-            case Parity::None: break;
-            case Parity::Even: settings.c_cflag |= PARENB; break;
-            case Parity::Odd: settings.c_cflag |= PARENB | PARODD; break;
-            case Parity::Mark: settings.c_cflag |= PARENB | PARODD | CMSPAR; break;
-            case Parity::Space: settings.c_cflag |= PARENB | CMSPAR; break;
+            case Parity::None:
+                break;
+            case Parity::Even:
+                settings.c_cflag |= PARENB;
+                break;
+            case Parity::Odd:
+                settings.c_cflag |= PARENB | PARODD;
+                break;
+            case Parity::Mark:
+                settings.c_cflag |= PARENB | PARODD | CMSPAR;
+                break;
+            case Parity::Space:
+                settings.c_cflag |= PARENB | CMSPAR;
+                break;
         }
     }
     if (mode.dataBits) {
@@ -123,8 +156,10 @@ void ApplyLineMode(const LineMode& mode, termios& settings) {
         settings.c_cflag |= kSizes[*mode.dataBits - 5];
     }
     if (mode.stopBits) {
-        if (*mode.stopBits == StopBits::One) settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-        else settings.c_cflag |= CSTOPB;
+        if (*mode.stopBits == StopBits::One)
+            settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+        else
+            settings.c_cflag |= CSTOPB;
     }
 }
 

@@ -126,7 +126,9 @@ std::string RewriteInPlace(const std::string& fileName, std::string_view content
 
 }  // namespace
 
-std::string CannotOpenText(const std::string& fileName) { return "Cannot open file " + fileName; }
+std::string CannotOpenText(const std::string& fileName) {
+    return "Cannot open file " + fileName;
+}
 
 std::string CannotCreateText(const std::string& fileName) {
     return "Cannot create file " + fileName;

@@ -41,7 +41,10 @@ private slots:
         QTest::newRow("zero") << QByteArray("0") << true << 0;
         QTest::newRow("letters") << QByteArray("abc") << false << 0;
         QTest::newRow("tab is not a blank") << QByteArray("\t5") << false << 0;
-        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF" "5") << false << 0;
+        QTest::newRow("byte-order mark") << QByteArray(
+                                                "\xEF\xBB\xBF"
+                                                "5")
+                                         << false << 0;
         QTest::newRow("inner blank") << QByteArray("1 0") << false << 0;
     }
 
@@ -87,16 +90,17 @@ private slots:
         // A file of twenty lines: the entries come from the first sixteen, and writing them
         // back gives exactly sixteen lines.
         std::string twenty;
-        for (int i = 1; i <= 20; ++i) twenty += "v" + std::to_string(i) + "\n";
+        for (int i = 1; i <= 20; ++i)
+            twenty += "v" + std::to_string(i) + "\n";
         WriteFileBytes("BILLVALUE.TXT", twenty);
         const auto many = ReadBillValueFile();
         QCOMPARE(many.lines.size(), std::size_t{16});
-        ApplyBillValueLines(many.lines, [&](int channel, const std::string& text) {
-            entries[channel - 1] = text;
-        });
+        ApplyBillValueLines(
+            many.lines, [&](int channel, const std::string& text) { entries[channel - 1] = text; });
         QCOMPARE(WriteBillValueFile(entries), std::string());
         std::string expected;
-        for (int i = 1; i <= 16; ++i) expected += "v" + std::to_string(i) + "\r\n";
+        for (int i = 1; i <= 16; ++i)
+            expected += "v" + std::to_string(i) + "\r\n";
         QCOMPARE(ReadFileBytes("BILLVALUE.TXT"), expected);
     }
 };

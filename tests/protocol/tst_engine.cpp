@@ -52,8 +52,8 @@ private slots:
             switch (wire::Classify(std::uint8_t(b))) {
                 case wire::ByteKind::Stacked:
                     expected.insert(expected.end(),
-                                    {"log Receive [0x10]", "accept off", "reject off", "display 1 1",
-                                     "display 2 0", "display 3 0"});
+                                    {"log Receive [0x10]", "accept off", "reject off",
+                                     "display 1 1", "display 2 0", "display 3 0"});
                     poll = 1;
                     break;
                 case wire::ByteKind::Returned:
@@ -61,7 +61,9 @@ private slots:
                                                      "reject off", "display 2 0"});
                     poll = 1;
                     break;
-                case wire::ByteKind::LoggedOnly: expected.push_back("log Receive [0x2F]"); break;
+                case wire::ByteKind::LoggedOnly:
+                    expected.push_back("log Receive [0x2F]");
+                    break;
                 case wire::ByteKind::Status:
                     expected.push_back("log Receive " + hex);
                     poll = 1;
@@ -71,7 +73,8 @@ private slots:
                                     {"log Receive [0xA1]", "send 02", "log Send      [0x02]"});
                     poll = 1;
                     break;
-                default: break;  // ignored, and 0x80/0x81 alone wait for the next block
+                default:
+                    break;  // ignored, and 0x80/0x81 alone wait for the next block
             }
             QVERIFY2(w.events == expected, hex.c_str());
             QCOMPARE(PollPermitted, poll);
@@ -91,8 +94,8 @@ private slots:
         QTest::newRow("power-up twice") << Bytes{0x80, 0x8F, 0x80, 0x8F} << WithLink(twice);
         QTest::newRow("ack then status")
             << Bytes{0xA1, 0x3E}
-            << WithLink({"log Receive [0xA1]", "send 02", "log Send      [0x02]",
-                         "log Receive [0x3E]"});
+            << WithLink(
+                   {"log Receive [0xA1]", "send 02", "log Send      [0x02]", "log Receive [0x3E]"});
         QTest::newRow("lone 8F") << Bytes{0x8F} << kLinkEvents;
         QTest::newRow("80 00") << Bytes{0x80, 0x00} << kLinkEvents;
         QTest::newRow("81 not 8F") << Bytes{0x81, 0x20} << WithLink({"log Receive [0x20]"});
@@ -107,8 +110,7 @@ private slots:
             << WithLink({"log Receive [0x81][0x8F][0x3E]", "send 0F", "log Send      [0x0F]",
                          "log Receive [0x3E]", "display 2 0", "accept off", "reject off"});
         QTest::newRow("power-up inside escrow bytes")
-            << Bytes{0x81, 0x80, 0x8F}
-            << WithLink(powerUp);
+            << Bytes{0x81, 0x80, 0x8F} << WithLink(powerUp);
     }
 
     void messages() {
@@ -127,10 +129,10 @@ private slots:
         QTest::addColumn<Events>("expected");
         QTest::addColumn<int>("awaiting");
         QTest::addColumn<int>("escrowValue");
-        QTest::newRow("ticked, Escrow")
-            << std::uint8_t(0x40) << false << "50"
-            << WithLink({"log Receive [0x81][0x8F][0x40]", "display 2 50", "accept on", "reject on"})
-            << 1 << 50;
+        QTest::newRow("ticked, Escrow") << std::uint8_t(0x40) << false << "50"
+                                        << WithLink({"log Receive [0x81][0x8F][0x40]",
+                                                     "display 2 50", "accept on", "reject on"})
+                                        << 1 << 50;
         QTest::newRow("ticked, No Escrow")
             << std::uint8_t(0x41) << true << "20"
             << WithLink({"log Receive [0x81][0x8F][0x41]", "display 2 20", "send 02",
@@ -138,12 +140,12 @@ private slots:
             << 0 << 20;
         QTest::newRow("unticked channel 4")
             << std::uint8_t(0x43) << false << "x"
-            << WithLink({"log Receive [0x81][0x8F][0x43]", "send 0F", "log Send      [0x0F]"})
-            << 0 << 7;
+            << WithLink({"log Receive [0x81][0x8F][0x43]", "send 0F", "log Send      [0x0F]"}) << 0
+            << 7;
         QTest::newRow("unticked, No Escrow")
             << std::uint8_t(0x4F) << true << "x"
-            << WithLink({"log Receive [0x81][0x8F][0x4F]", "send 0F", "log Send      [0x0F]"})
-            << 0 << 7;
+            << WithLink({"log Receive [0x81][0x8F][0x4F]", "send 0F", "log Send      [0x0F]"}) << 0
+            << 7;
         QTest::newRow("not a number refuses")
             << std::uint8_t(0x42) << false << "abc"
             << WithLink({"log Receive [0x81][0x8F][0x42]", "send 0F", "log Send      [0x0F]",
@@ -155,9 +157,9 @@ private slots:
                          "problem '100 ' is not a valid integer value"})
             << 0 << 7;
         QTest::newRow("hex value") << std::uint8_t(0x40) << true << "$FF"
-            << WithLink({"log Receive [0x81][0x8F][0x40]", "display 2 255", "send 02",
-                         "log Send      [0x02]"})
-            << 0 << 255;
+                                   << WithLink({"log Receive [0x81][0x8F][0x40]", "display 2 255",
+                                                "send 02", "log Send      [0x02]"})
+                                   << 0 << 255;
     }
 
     // Ticked, unticked and unconvertible channels under both escrow settings. The caption is
@@ -231,8 +233,8 @@ private slots:
         QCOMPARE(bench.window.displays[1], 1);
         bench.window.ClearRecords();
         bench.Feed({0x3E});
-        QCOMPARE(bench.window.events, WithLink({"log Receive [0x3E]", "display 2 0", "accept off",
-                                                "reject off"}));
+        QCOMPARE(bench.window.events,
+                 WithLink({"log Receive [0x3E]", "display 2 0", "accept off", "reject off"}));
         QCOMPARE(PollPermitted, 1);
         QCOMPARE(EscrowPending, 0);
         QCOMPARE(AwaitingDecision, 1);  // only Accept, Reject and RESET clear it
@@ -243,7 +245,9 @@ private slots:
 
     // Every way of cutting a message over two blocks gives the same result as one block.
     void splitMessagesJoined() {
-        const std::vector<Bytes> streams{{0x80, 0x8F}, {0x81, 0x8F, 0x40}, {0x81, 0x8F, 0x81, 0x8F, 0x41},
+        const std::vector<Bytes> streams{{0x80, 0x8F},
+                                         {0x81, 0x8F, 0x40},
+                                         {0x81, 0x8F, 0x81, 0x8F, 0x41},
                                          {0x20, 0x81, 0x8F, 0x80, 0x8F, 0x10}};
         for (const Bytes& stream : streams) {
             Bench whole;
@@ -259,7 +263,8 @@ private slots:
             }
             // Byte by byte, too.
             Bench single;
-            for (std::uint8_t b : stream) single.Feed({b});
+            for (std::uint8_t b : stream)
+                single.Feed({b});
             QCOMPARE(single.window.log, expectedLog);
         }
         // A held tail is dropped when the port changes.

@@ -16,7 +16,8 @@ private slots:
         QCOMPARE(SentLine(0x3E), std::string_view("Send [0x3E]"));
         QCOMPARE(SentLine(0x5E), std::string_view("Send [0x5E]"));
         int withText = 0;
-        for (int b = 0; b < 256; ++b) withText += SentLine(std::uint8_t(b)).empty() ? 0 : 1;
+        for (int b = 0; b < 256; ++b)
+            withText += SentLine(std::uint8_t(b)).empty() ? 0 : 1;
         QCOMPARE(withText, 6);
     }
 
@@ -39,14 +40,20 @@ private slots:
     void everyByteClassified() {
         for (int b = 0; b < 256; ++b) {
             ByteKind expected = ByteKind::Ignored;
-            if (b == 0x10) expected = ByteKind::Stacked;
-            else if (b == 0x11) expected = ByteKind::Returned;
-            else if (b == 0x2F) expected = ByteKind::LoggedOnly;
+            if (b == 0x10)
+                expected = ByteKind::Stacked;
+            else if (b == 0x11)
+                expected = ByteKind::Returned;
+            else if (b == 0x2F)
+                expected = ByteKind::LoggedOnly;
             else if ((b >= 0x20 && b <= 0x29) || b == 0x3E || b == 0x5E || b == 0x71)
                 expected = ByteKind::Status;
-            else if (b == 0x80) expected = ByteKind::PowerUpLead;
-            else if (b == 0x81) expected = ByteKind::EscrowLead;
-            else if (b == 0xA1) expected = ByteKind::AckRequest;
+            else if (b == 0x80)
+                expected = ByteKind::PowerUpLead;
+            else if (b == 0x81)
+                expected = ByteKind::EscrowLead;
+            else if (b == 0xA1)
+                expected = ByteKind::AckRequest;
             QVERIFY2(Classify(std::uint8_t(b)) == expected, qPrintable(QString::number(b, 16)));
             QCOMPARE(IsStatusCode(std::uint8_t(b)), expected == ByteKind::Status);
         }

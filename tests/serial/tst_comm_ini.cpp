@@ -16,7 +16,8 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("COM3") << 3 << QByteArray("[COMMAND]\r\nPORT=COM3\r\nCOMM=9600,E,8,1\r\n");
-        QTest::newRow("COM10") << 10 << QByteArray("[COMMAND]\r\nPORT=COM10\r\nCOMM=9600,E,8,1\r\n");
+        QTest::newRow("COM10") << 10
+                               << QByteArray("[COMMAND]\r\nPORT=COM10\r\nCOMM=9600,E,8,1\r\n");
     }
     void exactBytesAndReadBack() {
         QFETCH(int, port);

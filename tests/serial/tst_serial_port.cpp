@@ -65,14 +65,21 @@ private slots:
         QTest::addColumn<int>("parity");  // -1 not named
         QTest::addColumn<int>("dataBits");
         QTest::addColumn<int>("stopBits");
-        QTest::newRow("the acceptor's") << "9600,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
-        QTest::newRow("odd 7 2") << "19200,o,7,2" << true << 19200 << int(Parity::Odd) << 7 << int(StopBits::Two);
-        QTest::newRow("mark") << "1200,M,8,1" << true << 1200 << int(Parity::Mark) << 8 << int(StopBits::One);
-        QTest::newRow("space") << "1200,S,6,1" << true << 1200 << int(Parity::Space) << 6 << int(StopBits::One);
-        QTest::newRow("none 5 1.5") << "300,N,5,1.5" << true << 300 << int(Parity::None) << 5 << int(StopBits::OnePointFive);
-        QTest::newRow("abbreviated baud") << "96,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("the acceptor's")
+            << "9600,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("odd 7 2") << "19200,o,7,2" << true << 19200 << int(Parity::Odd) << 7
+                                 << int(StopBits::Two);
+        QTest::newRow("mark") << "1200,M,8,1" << true << 1200 << int(Parity::Mark) << 8
+                              << int(StopBits::One);
+        QTest::newRow("space") << "1200,S,6,1" << true << 1200 << int(Parity::Space) << 6
+                               << int(StopBits::One);
+        QTest::newRow("none 5 1.5") << "300,N,5,1.5" << true << 300 << int(Parity::None) << 5
+                                    << int(StopBits::OnePointFive);
+        QTest::newRow("abbreviated baud")
+            << "96,E,8,1" << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
         QTest::newRow("baud only") << "115200" << true << 115200 << -1 << -1 << -1;
-        QTest::newRow("blanks around fields") << " 9600 , E , 8 , 1 " << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
+        QTest::newRow("blanks around fields")
+            << " 9600 , E , 8 , 1 " << true << 9600 << int(Parity::Even) << 8 << int(StopBits::One);
         QTest::newRow("empty field keeps") << "9600,,8" << true << 9600 << -1 << 8 << -1;
         QTest::newRow("empty") << "" << false << 0 << 0 << 0 << 0;
         QTest::newRow("unknown baud") << "9601,E,8,1" << false << 0 << 0 << 0 << 0;
@@ -113,12 +120,24 @@ private slots:
         QCOMPARE(cfgetispeed(&t), SpeedConstant(baud));
         const tcflag_t parityBits = t.c_cflag & (PARENB | PARODD | CMSPAR);
         switch (parity) {
-            case -1: QCOMPARE(parityBits, before.c_cflag & (PARENB | PARODD | CMSPAR)); break;
-            case int(Parity::None): QCOMPARE(parityBits, tcflag_t{0}); break;
-            case int(Parity::Even): QCOMPARE(parityBits, tcflag_t(PARENB)); break;
-            case int(Parity::Odd): QCOMPARE(parityBits, tcflag_t(PARENB | PARODD)); break;
-            case int(Parity::Mark): QCOMPARE(parityBits, tcflag_t(PARENB | PARODD | CMSPAR)); break;
-            case int(Parity::Space): QCOMPARE(parityBits, tcflag_t(PARENB | CMSPAR)); break;
+            case -1:
+                QCOMPARE(parityBits, before.c_cflag & (PARENB | PARODD | CMSPAR));
+                break;
+            case int(Parity::None):
+                QCOMPARE(parityBits, tcflag_t{0});
+                break;
+            case int(Parity::Even):
+                QCOMPARE(parityBits, tcflag_t(PARENB));
+                break;
+            case int(Parity::Odd):
+                QCOMPARE(parityBits, tcflag_t(PARENB | PARODD));
+                break;
+            case int(Parity::Mark):
+                QCOMPARE(parityBits, tcflag_t(PARENB | PARODD | CMSPAR));
+                break;
+            case int(Parity::Space):
+                QCOMPARE(parityBits, tcflag_t(PARENB | CMSPAR));
+                break;
         }
         const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
         QCOMPARE(t.c_cflag & CSIZE, dataBits < 0 ? tcflag_t(CS5) : sizes[dataBits - 5]);
@@ -271,8 +290,14 @@ private slots:
         constexpr int kEach = 2000;
         Bytes received;
         std::thread reader([&] { received = pty.ReadCount(2 * kEach, 10000); });
-        std::thread a([&] { for (int i = 0; i < kEach; ++i) SendByte(&port, 0xAA); });
-        std::thread b([&] { for (int i = 0; i < kEach; ++i) SendByte(&port, 0x55); });
+        std::thread a([&] {
+            for (int i = 0; i < kEach; ++i)
+                SendByte(&port, 0xAA);
+        });
+        std::thread b([&] {
+            for (int i = 0; i < kEach; ++i)
+                SendByte(&port, 0x55);
+        });
         a.join();
         b.join();
         reader.join();
@@ -334,7 +359,8 @@ private slots:
         PortHandle port;
         QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
         Bytes flood(6000);
-        for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = std::uint8_t(i * 7);
+        for (std::size_t i = 0; i < flood.size(); ++i)
+            flood[i] = std::uint8_t(i * 7);
         std::thread writer([&] { pty.Write(flood); });
         static std::uint8_t buffer[4999];
         const std::size_t first = ReadBlock(&port, buffer, sizeof buffer);
@@ -360,7 +386,8 @@ private slots:
         const std::size_t n = ReadBlock(&port, buffer, sizeof buffer);
         QVERIFY(n <= 1);
         const auto start = Clock::now();
-        for (int i = 0; i < 100; ++i) QCOMPARE(ReadBlock(&port, buffer, sizeof buffer), std::size_t{0});
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(ReadBlock(&port, buffer, sizeof buffer), std::size_t{0});
         QVERIFY2(ElapsedMs(start) < 2000, "reads after a hang-up must not wait out the quiet time");
         QVERIFY(!SendByte(&port, 0x0C));
         CloseComPort(&port);

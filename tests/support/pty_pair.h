@@ -44,8 +44,10 @@ public:
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EINTR && errno != EAGAIN) return;
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EINTR && errno != EAGAIN)
+                return;
         }
     }
 
@@ -65,7 +67,8 @@ public:
     // Reads until count bytes arrived or timeoutMs passed.
     std::vector<std::uint8_t> ReadCount(std::size_t count, int timeoutMs) const {
         std::vector<std::uint8_t> out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (out.size() < count) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());

@@ -14,7 +14,8 @@
 class RecordingWindow : public norva::EngineWindow {
 public:
     RecordingWindow() {
-        for (int n = 1; n <= 16; ++n) captions[n - 1] = std::to_string(n);
+        for (int n = 1; n <= 16; ++n)
+            captions[n - 1] = std::to_string(n);
         ticks.fill(false);
         ticks[0] = ticks[1] = ticks[2] = true;
     }
@@ -88,7 +89,8 @@ public:
     std::array<std::string, 16> captions;
     int escrowSetting = 0;
     std::array<std::int32_t, 3> displays{};
-    std::array<std::string, 6> status{"PORT", "", "No Link", "Norva Protocol", "Version", "1.0.0.0"};
+    std::array<std::string, 6> status{"PORT",           "",        "No Link",
+                                      "Norva Protocol", "Version", "1.0.0.0"};
     std::string linkCaption = "No Link";
     std::uint32_t linkColour = 0xFF0000;
     std::string enableCaption = "Disable BA";

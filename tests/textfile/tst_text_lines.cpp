@@ -35,12 +35,21 @@ private slots:
         QTest::newRow("only a line end") << QByteArray("\r\n") << Lines{""};
         QTest::newRow("zero byte in line 3")
             << QByteArray("1\r\n2\r\n3a\0b\r\n4\r\n", 14) << Lines{"1", "2", "3a"};
-        QTest::newRow("zero byte at line start") << QByteArray("1\r\n\0" "2\r\n", 6) << Lines{"1"};
+        QTest::newRow("zero byte at line start") << QByteArray(
+                                                        "1\r\n\0"
+                                                        "2\r\n",
+                                                        6)
+                                                 << Lines{"1"};
         QTest::newRow("zero after cr") << QByteArray("1\r\0\n2", 5) << Lines{"1"};
         QTest::newRow("empty fifth line")
             << QByteArray("1\r\n2\r\n3\r\n4\r\n\r\n6\r\n") << Lines{"1", "2", "3", "4", "", "6"};
-        QTest::newRow("byte-order mark stays in line 1")
-            << QByteArray("\xEF\xBB\xBF" "10\r\n20\r\n") << Lines{"\xEF\xBB\xBF" "10", "20"};
+        QTest::newRow("byte-order mark stays in line 1") << QByteArray(
+                                                                "\xEF\xBB\xBF"
+                                                                "10\r\n20\r\n")
+                                                         << Lines{
+                                                                "\xEF\xBB\xBF"
+                                                                "10",
+                                                                "20"};
         QTest::newRow("blanks kept") << QByteArray(" 100\r\n100 \r\n") << Lines{" 100", "100 "};
         QByteArray twenty;
         Lines sixteen;
@@ -106,7 +115,8 @@ private slots:
 
     void readFailures() {
         TempCwd cwd;
-        QCOMPARE(ReadTextLines("MISSING.TXT", 16).error, std::string("Cannot open file MISSING.TXT"));
+        QCOMPARE(ReadTextLines("MISSING.TXT", 16).error,
+                 std::string("Cannot open file MISSING.TXT"));
         QVERIFY(QDir().mkdir("FOLDER.TXT"));
         QCOMPARE(ReadTextLines("FOLDER.TXT", 16).error, std::string("Cannot open file FOLDER.TXT"));
     }

@@ -1,0 +1,164 @@
+#include <sys/resource.h>
+
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "protocol/block_inbox.h"
+#include "pty_pair.h"
+#include "serial/com_port.h"
+#include "serial/rs232.h"
+
+using namespace norva;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+double ProcessCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
+           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+}
+
+// A port on a pty, a receive thread on it, and what the thread handed over.
+struct Receiver {
+    explicit Receiver(const PtyPair& pty) : inbox([this] { ++wakes; }) {
+        ::setenv("NORVA_COM5", pty.slavePath().c_str(), 1);
+        opened = OpenComPort(&port, "COM5", "9600,E,8,1");
+        ::unsetenv("NORVA_COM5");
+    }
+    void Start() {
+        thread = std::make_unique<RS232>(port, [this](const std::atomic<bool>& stop) {
+            ++calls;
+            ReceiveBlock(port, inbox, stop);
+        });
+    }
+    std::vector<Block> Taken() {
+        for (auto& b : inbox.TakeAll())
+            blocks.push_back(std::move(b));
+        return blocks;
+    }
+    PortHandle port;
+    int opened = 0;
+    BlockInbox inbox;
+    std::atomic<int> wakes{0};
+    std::atomic<int> calls{0};
+    std::vector<Block> blocks;
+    std::unique_ptr<RS232> thread;
+};
+
+}  // namespace
+
+class ReceiveThreadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QCOMPARE(RS232::LiveCount(), 0); }
+
+    // Silent port: the thread sleeps. A spinning loop would use the whole interval.
+    void idleThreadSleeps() {
+        PtyPair pty;
+        Receiver r(pty);
+        QCOMPARE(r.opened, kOpened);
+        r.Start();
+        QCOMPARE(RS232::LiveCount(), 1);
+        const double before = ProcessCpuMs();
+        std::this_thread::sleep_for(400ms);
+        QVERIFY2(ProcessCpuMs() - before < 200, "the receive thread burns the processor");
+        QCOMPARE(r.calls.load(), 0);
+        QVERIFY(!r.thread->StopRequested());
+    }
+
+    // Bursts become blocks in order of arrival; short gaps stay within one block.
+    void burstsBecomeBlocksInOrder() {
+        PtyPair pty;
+        Receiver r(pty);
+        r.Start();
+        pty.Write({0x81, 0x8F});
+        std::this_thread::sleep_for(20ms);
+        pty.Write({0x40});
+        QTRY_COMPARE(r.Taken().size(), std::size_t{1});
+        pty.Write({0x10});
+        QTRY_COMPARE(r.Taken().size(), std::size_t{2});
+        QCOMPARE(r.blocks[0], (Bytes{0x81, 0x8F, 0x40}));
+        QCOMPARE(r.blocks[1], Bytes{0x10});
+        QVERIFY(r.wakes >= 1);
+    }
+
+    // The device vanishes under a running thread: it stays alive, calls nothing, costs nothing.
+    void hangUpLeavesThreadIdle() {
+        PtyPair pty;
+        Receiver r(pty);
+        r.Start();
+        pty.Write({0x20});
+        QTRY_COMPARE(r.Taken().size(), std::size_t{1});
+        pty.CloseSlave();
+        pty.CloseMaster();
+        std::this_thread::sleep_for(100ms);
+        const int callsAfterHangUp = r.calls;
+        const double before = ProcessCpuMs();
+        std::this_thread::sleep_for(600ms);
+        QVERIFY2(ProcessCpuMs() - before < 300, "a vanished device makes the thread spin");
+        QVERIFY(r.calls - callsAfterHangUp <= 1);
+        QCOMPARE(r.Taken().size(), std::size_t{1});
+        QCOMPARE(RS232::LiveCount(), 1);
+        r.thread.reset();
+        QCOMPARE(RS232::LiveCount(), 0);
+    }
+
+    // A stop requested while the engine side is busy lets that call finish, then the thread
+    // ends; destruction waits for it.
+    void stopWaitsForCurrentCall() {
+        PtyPair pty;
+        Receiver r(pty);
+        std::atomic<bool> inCall{false};
+        std::atomic<bool> finished{false};
+        r.thread = std::make_unique<RS232>(r.port, [&](const std::atomic<bool>&) {
+            inCall = true;
+            std::this_thread::sleep_for(200ms);
+            finished = true;
+        });
+        pty.Write({0x20});
+        QTRY_VERIFY(inCall.load());
+        r.thread->RequestStop();
+        r.thread.reset();
+        QVERIFY(finished.load());
+    }
+
+    // A window thread that lags holds the reader back instead of growing without bound, and a
+    // stop still gets through; nothing that was read is lost.
+    void backPressureAndStop() {
+        PtyPair pty;
+        int wakes = 0;
+        BlockInbox inbox([&] { ++wakes; }, 4);
+        PortHandle port;
+        ::setenv("NORVA_COM5", pty.slavePath().c_str(), 1);
+        QCOMPARE(OpenComPort(&port, "COM5", "9600,E,8,1"), kOpened);
+        ::unsetenv("NORVA_COM5");
+        auto thread = std::make_unique<RS232>(
+            port, [&](const std::atomic<bool>& stop) { ReceiveBlock(port, inbox, stop); });
+        pty.Write({1, 2, 3, 4, 5});
+        std::this_thread::sleep_for(150ms);
+        pty.Write({6});
+        std::this_thread::sleep_for(150ms);
+        pty.Write({7});  // the reader is now held back by the full inbox
+        std::this_thread::sleep_for(150ms);
+        thread.reset();  // must not hang
+        Bytes all;
+        for (const auto& b : inbox.TakeAll())
+            all.insert(all.end(), b.begin(), b.end());
+        // What was read is all there; what was not read is still in the driver.
+        std::uint8_t rest[16];
+        const std::size_t n = ReadBlock(&port, rest, sizeof rest);
+        all.insert(all.end(), rest, rest + n);
+        QCOMPARE(all, (Bytes{1, 2, 3, 4, 5, 6, 7}));
+    }
+};
+
+QTEST_GUILESS_MAIN(ReceiveThreadTest)
+#include "tst_receive_thread.moc"
