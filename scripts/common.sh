@@ -5,6 +5,8 @@ NORVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need.
 NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev)
+# The fuzz targets are built with clang and its libFuzzer runtime.
+NORVA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 norva_missing_packages() {
     local missing=() pkg

@@ -15,70 +15,6 @@ namespace norva {
 
 namespace {
 
-// Incremental splitter so that a reader can stop as soon as enough lines are complete.
-class LineSplitter {
-public:
-    explicit LineSplitter(std::size_t maxLines) : maxLines_(maxLines) { done_ = maxLines_ == 0; }
-
-    // Returns false once no more input is wanted.
-    bool Feed(std::string_view chunk) {
-        std::size_t i = 0;
-        while (!done_ && i < chunk.size()) {
-            if (afterCr_) {
-                afterCr_ = false;
-                if (chunk[i] == '\n') {
-                    ++i;
-                    continue;
-                }
-            }
-            const char* start = chunk.data() + i;
-            std::size_t run = 0;
-            while (i + run < chunk.size()) {
-                const char c = start[run];
-                if (c == '\r' || c == '\n' || c == '\0') break;
-                ++run;
-            }
-            if (run > 0) {
-                inLine_ = true;
-                const std::size_t room = kMaxLineBytes - current_.size();
-                current_.append(start, run < room ? run : room);
-                i += run;
-                continue;
-            }
-            const char c = chunk[i++];
-            if (c == '\0') {
-                done_ = true;
-                if (inLine_) EndLine();
-                break;
-            }
-            afterCr_ = c == '\r';
-            EndLine();
-        }
-        return !done_;
-    }
-
-    std::vector<std::string> Finish() {
-        if (!done_ && inLine_) EndLine();
-        done_ = true;
-        return std::move(lines_);
-    }
-
-private:
-    void EndLine() {
-        lines_.push_back(std::move(current_));
-        current_.clear();
-        inLine_ = false;
-        if (lines_.size() >= maxLines_) done_ = true;
-    }
-
-    std::size_t maxLines_;
-    std::vector<std::string> lines_;
-    std::string current_;
-    bool inLine_ = false;
-    bool afterCr_ = false;
-    bool done_ = false;
-};
-
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -125,6 +61,59 @@ std::string RewriteInPlace(const std::string& fileName, std::string_view content
 }
 
 }  // namespace
+
+LineSplitter::LineSplitter(std::size_t maxLines) : maxLines_(maxLines) {
+    done_ = maxLines_ == 0;
+}
+
+bool LineSplitter::Feed(std::string_view chunk) {
+    std::size_t i = 0;
+    while (!done_ && i < chunk.size()) {
+        if (afterCr_) {
+            afterCr_ = false;
+            if (chunk[i] == '\n') {
+                ++i;
+                continue;
+            }
+        }
+        const char* start = chunk.data() + i;
+        std::size_t run = 0;
+        while (i + run < chunk.size()) {
+            const char c = start[run];
+            if (c == '\r' || c == '\n' || c == '\0') break;
+            ++run;
+        }
+        if (run > 0) {
+            inLine_ = true;
+            const std::size_t room = kMaxLineBytes - current_.size();
+            current_.append(start, run < room ? run : room);
+            i += run;
+            continue;
+        }
+        const char c = chunk[i++];
+        if (c == '\0') {
+            done_ = true;
+            if (inLine_) EndLine();
+            break;
+        }
+        afterCr_ = c == '\r';
+        EndLine();
+    }
+    return !done_;
+}
+
+std::vector<std::string> LineSplitter::Finish() {
+    if (!done_ && inLine_) EndLine();
+    done_ = true;
+    return std::move(lines_);
+}
+
+void LineSplitter::EndLine() {
+    lines_.push_back(std::move(current_));
+    current_.clear();
+    inLine_ = false;
+    if (lines_.size() >= maxLines_) done_ = true;
+}
 
 std::string CannotOpenText(const std::string& fileName) {
     return "Cannot open file " + fileName;

@@ -20,6 +20,27 @@ struct LinesResult {
 // exhaust memory.
 inline constexpr std::size_t kMaxLineBytes = 1 << 20;
 
+// Splits text handed over in pieces of any size, so a reader can stop as soon as enough lines
+// are complete.
+class LineSplitter {
+public:
+    explicit LineSplitter(std::size_t maxLines);
+    // Returns false once no more input is wanted.
+    bool Feed(std::string_view chunk);
+    // The lines, once the input has ended.
+    std::vector<std::string> Finish();
+
+private:
+    void EndLine();
+
+    std::size_t maxLines_;
+    std::vector<std::string> lines_;
+    std::string current_;
+    bool inLine_ = false;
+    bool afterCr_ = false;
+    bool done_ = false;
+};
+
 // Reads at most maxLines lines; reading stops as soon as they are complete.
 LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines);
 
