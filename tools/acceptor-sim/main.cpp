@@ -1,0 +1,97 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/acceptor-sim/commands.h"
+#include "tools/acceptor-sim/options.h"
+#include "tools/acceptor-sim/serial_line.h"
+#include "tools/acceptor-sim/simulator.h"
+
+using namespace norva::sim;
+
+namespace {
+
+int gStopWrite = -1;
+
+extern "C" void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(gStopWrite, &byte, 1);
+    errno = saved;
+}
+
+// The loop sees a stop signal as its stop descriptor turning readable, so the link is removed
+// on the way out. A second signal kills at once, in case the first one is not getting through.
+int StopDescriptor() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    gStopWrite = fds[1];
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    return fds[0];
+}
+
+int Fail(int code, const std::string& why) {
+    std::fprintf(stderr, "norva-acceptor-sim: %s\n", why.c_str());
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) return Fail(kExitUsage, parsed.error);
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    }
+
+    std::string error;
+    std::optional<Script> script;
+    if (!options.script.empty()) {
+        script = LoadScript(options.script, error);
+        if (!script) return Fail(kExitScript, error);
+    }
+
+    const int stopFd = StopDescriptor();
+    if (stopFd < 0) return Fail(kExitDevice, "cannot make the stop pipe");
+
+    const auto line = options.device.empty() ? SerialLine::CreatePty(error)
+                                             : SerialLine::OpenDevice(options.device, error);
+    if (!line) return Fail(kExitDevice, error);
+    std::unique_ptr<SymbolicLink> link;
+    if (!options.link.empty()) {
+        link = SymbolicLink::Create(options.link, line->path(), error);
+        if (!link) return Fail(kExitDevice, error);
+    }
+
+    SimulatorSetup setup;
+    setup.lineFd = line->fd();
+    setup.lineIsPty = line->isPty();
+    setup.inputFd = STDIN_FILENO;
+    setup.outFd = STDOUT_FILENO;
+    setup.errFd = STDERR_FILENO;
+    setup.stopFd = stopFd;
+    setup.exitOnEof = options.exitOnEof;
+    setup.exitAfterScript = options.exitAfterScript;
+    setup.script = std::move(script);
+    setup.soakRate = options.soakRate;
+    setup.seed = options.seed ? *options.seed : std::random_device{}();
+
+    Simulator simulator(std::move(setup));
+    simulator.PrintLine((line->isPty() ? "pty " : "device ") + line->path());
+    simulator.Start();
+    return simulator.Run();
+}
