@@ -1,11 +1,8 @@
 #include <QApplication>
-#include <QWidget>
+
+#include "app/startup.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle("Norva Protocol");
-    window.setFixedSize(817, 397);
-    window.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    return norva::RunNorvaProtocol(application);
 }

@@ -1,0 +1,245 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "serial/com_port.h"
+
+TForm1* Form1 = nullptr;
+
+// Resources compiled into a static library are registered only when asked for; the macro has
+// to be used outside any namespace.
+static void RegisterAppResources() {
+    Q_INIT_RESOURCE(app);
+}
+
+namespace {
+
+QFont WindowFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(16);
+    return font;
+}
+
+QFont TahomaBold() {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    return font;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
+                        bool handCursor) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFont(TahomaBold());
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    if (handCursor) button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, int left, int top,
+                              norva::TDigitsLength length, std::uint8_t margin) {
+    auto* panel = new TDigitsPanel(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->SetDigits(&norva::DigitStrip());
+    panel->SetLength(length);
+    panel->SetMargin(margin);
+    panel->SetBounds(left, top, 0, 0);
+    return panel;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }) {
+    CreateControls();
+    SetTabOrder();
+    ConnectHandlers();
+    for (int n = 1; n <= 10; ++n)
+        ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(QStringLiteral("Comport  Select"));
+    FormCreate();
+}
+
+void TForm1::CreateControls() {
+    RegisterAppResources();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Norva Protocol"));
+    setFixedSize(817, 397);
+    setFont(WindowFont());
+    // Qt has no inactive-border colour; an inactive window's background is the nearest.
+    QPalette background = palette();
+    background.setColor(QPalette::Window, background.color(QPalette::Inactive, QPalette::Window));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Accepting Notes"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFont(TahomaBold());
+    GroupBox1->setGeometry(8, 8, 369, 161);
+    QCheckBox** boxes[] = {&CheckBox1,  &CheckBox2,  &CheckBox3,  &CheckBox4,
+                           &CheckBox5,  &CheckBox6,  &CheckBox7,  &CheckBox8,
+                           &CheckBox9,  &CheckBox10, &CheckBox11, &CheckBox12,
+                           &CheckBox13, &CheckBox14, &CheckBox15, &CheckBox16};
+    static constexpr int kColumnLeft[] = {16, 96, 176, 272};
+    for (int n = 1; n <= 16; ++n) {
+        auto* box = new QCheckBox(QString::number(n), GroupBox1);
+        box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
+        box->setFont(TahomaBold());
+        const int width = n == 9 ? 97 : (n >= 10 && n <= 12 ? 89 : 81);
+        box->setGeometry(kColumnLeft[(n - 1) / 4], 24 + 24 * ((n - 1) % 4), width, 17);
+        box->setChecked(n <= 3);
+        *boxes[n - 1] = box;
+    }
+
+    DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", 8, 240, 3, 2);
+
+    Memo1 = new norva::ProtocolLogPane(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(520, 40, 289, 329);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setTabChangesFocus(true);  // Tab moves on through the window, as everywhere else
+
+    Label2 = new QLabel(this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setFont(TahomaBold());
+    Label2->setAutoFillBackground(true);
+    Label2->move(272, 200);
+    SetLinkIndicator("No Link", 0xFF0000);
+
+    BitBtn6 = MakeButton(this, "BitBtn6", "Accept", {360, 312, 73, 57}, true);
+    BitBtn6->setEnabled(false);
+    BitBtn7 = MakeButton(this, "BitBtn7", "Reject", {432, 312, 73, 57}, true);
+    BitBtn7->setEnabled(false);
+    BitBtn8 = MakeButton(this, "BitBtn8", "Clear Credit", {384, 120, 129, 25}, true);
+    BitBtn5 = MakeButton(this, "BitBtn5", "Disable BA", {384, 152, 129, 25}, true);
+    BitBtn1 = MakeButton(this, "BitBtn1", "Clear Memo", {384, 216, 129, 25}, true);
+
+    RadioGroup1 =
+        new norva::RadioGroup(QStringLiteral("Escrow Setting"),
+                              {QStringLiteral("Escrow"), QStringLiteral("No Escrow")}, 2, this);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    RadioGroup1->setFont(TahomaBold());
+    RadioGroup1->setGeometry(8, 176, 249, 57);
+    RadioGroup1->SetItemIndex(0);
+
+    Button1 = MakeButton(this, "Button1", "RESET", {384, 184, 129, 25}, true);
+    DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", 137, 240, 5, 2);
+    DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", 8, 304, 8, 3);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1500);
+
+    Button2 = MakeButton(GroupBox1, "Button2", "Configure", {264, 128, 97, 25}, false);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(407, 8, 89, 65);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/app/emblem.png")));
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    // Typed text is the operator's own: no completion into an item, and Enter adds no item.
+    ComboBox1->setCompleter(nullptr);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setGeometry(592, 8, 145, ComboBox1->sizeHint().height());
+
+    StatusBar1 = new norva::StatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setGeometry(0, 377, 817, 20);
+    StatusBar1->SetPanel(0, 50, QStringLiteral("PORT"));
+    StatusBar1->SetPanel(1, 45, QString());
+    StatusBar1->SetPanel(2, 80, QStringLiteral("No Link"));
+    StatusBar1->SetPanel(3, 525, QStringLiteral("Norva Protocol"));
+    StatusBar1->SetPanel(4, 70, QStringLiteral("Version"));
+    StatusBar1->SetPanel(5, 50, QStringLiteral("1.0.0.0"));
+
+    Button3 = MakeButton(this, "Button3", "Polling", {384, 88, 129, 25}, false);
+
+    problemTimer_ = new QTimer(this);
+    problemTimer_->setSingleShot(true);
+    problemTimer_->setInterval(kTransientProblemMs);
+}
+
+void TForm1::SetTabOrder() {
+    QWidget* order[] = {CheckBox1,
+                        CheckBox2,
+                        CheckBox3,
+                        CheckBox4,
+                        CheckBox5,
+                        CheckBox6,
+                        CheckBox7,
+                        CheckBox8,
+                        CheckBox9,
+                        CheckBox10,
+                        CheckBox11,
+                        CheckBox12,
+                        CheckBox13,
+                        CheckBox14,
+                        CheckBox15,
+                        CheckBox16,
+                        Button2,
+                        Memo1,
+                        BitBtn6,
+                        BitBtn7,
+                        BitBtn8,
+                        BitBtn5,
+                        BitBtn1,
+                        RadioGroup1->Item(0),
+                        RadioGroup1->Item(1),
+                        Button1,
+                        ComboBox1,
+                        Button3};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void TForm1::ConnectHandlers() {
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &TForm1::BitBtn5Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
+    connect(BitBtn8, &QPushButton::clicked, this, &TForm1::BitBtn8Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(problemTimer_, &QTimer::timeout, this,
+            [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
+}
+
+QCheckBox* TForm1::ChannelBox(int channel) const {
+    QCheckBox* const boxes[] = {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,
+                                CheckBox5,  CheckBox6,  CheckBox7,  CheckBox8,
+                                CheckBox9,  CheckBox10, CheckBox11, CheckBox12,
+                                CheckBox13, CheckBox14, CheckBox15, CheckBox16};
+    return channel >= 1 && channel <= 16 ? boxes[channel - 1] : nullptr;
+}
+
+// Centred once its frame is known; polling starts with the first showing.
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    Timer1->start();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}

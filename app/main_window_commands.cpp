@@ -1,0 +1,72 @@
+#include <QCoreApplication>
+
+#include "app/com_thread.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "billvalues/bill_value_dialog.h"
+#include "billvalues/bill_values.h"
+#include "protocol/shared_state.h"
+#include "serial/com_port.h"
+
+bool TForm1::FormCreate() {
+    norva::NoteCount = 0;
+    const norva::LinesResult file = norva::ReadBillValueFile();
+    if (!file.ok()) {
+        norva::ShowErrorBox(QString::fromStdString(file.error));
+        return false;
+    }
+    norva::ApplyBillValueLines(file.lines, [this](int channel, const std::string& text) {
+        ChannelBox(channel)->setText(QString::fromLocal8Bit(text));
+    });
+    return true;
+}
+
+// The receive thread is stopped and joined before the port goes, so no thread can use a
+// released descriptor.
+void TForm1::FormClose() {
+    StopReceiveThread();
+    norva::CloseComPort(&norva::ComHandle);
+    QCoreApplication::exit(0);
+}
+
+void TForm1::BitBtn1Click() {
+    Memo1->ClearLog();
+}
+
+void TForm1::BitBtn5Click() {
+    commands_.ToggleEnable();
+}
+
+void TForm1::BitBtn6Click() {
+    commands_.Accept();
+}
+
+void TForm1::BitBtn7Click() {
+    commands_.Reject();
+}
+
+void TForm1::BitBtn8Click() {
+    commands_.ClearCredit();
+}
+
+void TForm1::Button1Click() {
+    commands_.Reset();
+}
+
+void TForm1::Button2Click() {
+    if (Form3 != nullptr) Form3->exec();
+}
+
+void TForm1::Button3Click() {
+    if (Timer1->isActive()) {
+        Timer1->stop();
+        Button3->setText(QStringLiteral("Stop Poll"));
+    } else {
+        Timer1->start();  // a fresh interval: the first poll comes a full period later
+        Button3->setText(QStringLiteral("Polling"));
+    }
+}
+
+void TForm1::Timer1Timer() {
+    commands_.Poll();
+}

@@ -1,0 +1,82 @@
+#include <QPalette>
+
+#include "app/main_window.h"
+
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TDigitsPanel* TForm1::Panel(norva::Display display) const {
+    switch (display) {
+        case norva::Display::NoteCount:
+            return DigitsPanel1;
+        case norva::Display::Escrow:
+            return DigitsPanel2;
+        case norva::Display::Credit:
+            return DigitsPanel3;
+    }
+    return DigitsPanel1;
+}
+
+void TForm1::AppendLogLine(std::string_view line) {
+    Memo1->AppendLine(FromUtf8(line));
+}
+
+void TForm1::SetLinkIndicator(std::string_view caption, std::uint32_t rgb) {
+    QPalette colours = Label2->palette();
+    colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
+    Label2->setPalette(colours);
+    Label2->setText(FromUtf8(caption));
+    Label2->adjustSize();
+}
+
+void TForm1::SetStatusText(int panel, std::string_view text) {
+    StatusBar1->SetPanelText(panel, FromUtf8(text));
+}
+
+std::string TForm1::EnableButtonCaption() const {
+    return BitBtn5->text().toStdString();
+}
+
+void TForm1::SetEnableButtonCaption(std::string_view caption) {
+    BitBtn5->setText(FromUtf8(caption));
+}
+
+void TForm1::SetAcceptEnabled(bool enabled) {
+    BitBtn6->setEnabled(enabled);
+}
+
+void TForm1::SetRejectEnabled(bool enabled) {
+    BitBtn7->setEnabled(enabled);
+}
+
+void TForm1::SetDisplayValue(norva::Display display, std::int32_t value) {
+    Panel(display)->SetValue(value);
+}
+
+std::int32_t TForm1::DisplayValue(norva::Display display) const {
+    return Panel(display)->Value();
+}
+
+bool TForm1::ChannelTicked(int channel) const {
+    const QCheckBox* box = ChannelBox(channel);
+    return box != nullptr && box->isChecked();
+}
+
+std::string TForm1::ChannelCaption(int channel) const {
+    const QCheckBox* box = ChannelBox(channel);
+    return box != nullptr ? box->text().toStdString() : std::string();
+}
+
+int TForm1::EscrowSetting() const {
+    return RadioGroup1->ItemIndex();
+}
+
+void TForm1::ShowTransientProblem(std::string_view text) {
+    StatusBar1->SetPanelText(3, FromUtf8(text));
+    problemTimer_->start();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace norva {
+
+// The failure text as the error box shows it: a full stop is added unless the text is empty or
+// already ends in a character at or below ".".
+QString ErrorBoxText(const QString& failure);
+
+// Modal; both return once the operator has pressed OK. Titled with the application title.
+void ShowErrorBox(const QString& failure);  // stop icon
+void ShowNoticeBox(const QString& text);    // no icon, centred on the screen
+
+}  // namespace norva

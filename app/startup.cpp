@@ -1,0 +1,32 @@
+#include "app/startup.h"
+
+#include <QApplication>
+
+#include <exception>
+
+#include "app/application_title.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "billvalues/bill_value_dialog.h"
+
+namespace norva {
+
+void CreateWindows() {
+    SetApplicationTitle(QString::fromLatin1(kApplicationTitle));
+    Form1 = new TForm1();
+    Form3 = new TForm3(&ShowErrorBox, Form1);
+    Form3->SetMainWindowLoading([] { return Form1->FormCreate(); });
+}
+
+int RunNorvaProtocol(QApplication& application) {
+    try {
+        CreateWindows();
+        Form1->show();
+        return application.exec();
+    } catch (const std::exception& error) {
+        ShowErrorBox(QString::fromLocal8Bit(error.what()));
+    }
+    return 0;
+}
+
+}  // namespace norva
