@@ -9,8 +9,16 @@ function(norva_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    set(environment "QT_QPA_PLATFORM=offscreen")
+    set(suppressions ${PROJECT_SOURCE_DIR}/tests/sanitizers)
+    if(NORVA_SANITIZE STREQUAL "address")
+        list(APPEND environment "LSAN_OPTIONS=suppressions=${suppressions}/lsan.supp"
+             "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    elseif(NORVA_SANITIZE STREQUAL "thread")
+        list(APPEND environment "TSAN_OPTIONS=suppressions=${suppressions}/tsan.supp:halt_on_error=1")
+    endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        ENVIRONMENT "${environment}"
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}")
 endfunction()

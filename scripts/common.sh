@@ -36,7 +36,7 @@ norva_ensure_packages() {
 norva_build() {
     local dir="$1"
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$#" -gt 0 ]; then
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S "$NORVA_ROOT" -B "$dir" "$@" >/dev/null
     fi
     cmake --build "$dir" --parallel "$(nproc)"
