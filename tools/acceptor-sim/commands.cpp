@@ -153,12 +153,14 @@ std::string_view CommandHelp() {
     return R"(Commands (standard input, one per line, or a --script file; # starts a comment):
   insert N     a note on channel N (1..16) goes into escrow: sends 81 8F and 40+(N-1).
                Refused while the acceptor is disabled, quiet, or already holds a note.
-  status XX    answer every poll with the status code XX (20..29, 3E, 5E, 71) from now on.
+  status XX    answer every poll with the status code XX (20..29, 3E, 5E, 71) from now on,
+               also across reset and powerup, as a standing fault would. 20..29 mean
+               nothing to the simulator itself; they exist only to be pinned here.
   status auto  answer polls by state again.
   status       show the state.
   raw XX ...   send the hex bytes as given, in one write, whatever the state.
   powerup      power cycle: a note in escrow is handed back, the acceptor comes up disabled
-               and talking, and sends the power-up message 80 8F.
+               and talking (a quiet device too), and sends the power-up message 80 8F.
   quiet        a dead device: host bytes are still read and shown, but not answered or acted
                on, and nothing is sent of its own (raw and powerup still go out).
   talk         answer the host again.
@@ -177,6 +179,8 @@ How the device answers the host:
   30 reset     like powerup: a note in escrow is handed back, then 80 8F.
   other bytes  ignored (shown, with a note).
 A note stays in escrow until the host stacks or returns it, also across disable and enable.
+Bytes sent while no host has the pseudo-terminal open wait in its input queue for the next
+host to read them, the power-up message at start among them.
 )";
 }
 

@@ -42,6 +42,20 @@ int StopDescriptor() {
     return fds[0];
 }
 
+// A standard descriptor left closed by the caller would otherwise be handed to the
+// pseudo-terminal, and traffic lines would go out on the line itself.
+void FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0 && null != fd) {
+                ::dup2(null, fd);
+                ::close(null);
+            }
+        }
+    }
+}
+
 int Fail(int code, const std::string& why) {
     std::fprintf(stderr, "norva-acceptor-sim: %s\n", why.c_str());
     return code;
@@ -50,6 +64,7 @@ int Fail(int code, const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    FillStandardDescriptors();
     const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) return Fail(kExitUsage, parsed.error);
     const Options& options = parsed.options;

@@ -121,6 +121,10 @@ Standard output, one line each, written at once:
 Everything for the person (state changes marked "--", refusals and errors "!!", help) goes to
 standard error, also with the time since start.
 
+Scripted use, as by a test: run with --script FILE --exit-after-script, read the pty path
+from the first line, open it, then follow the traffic lines; end the script with a sleep
+long enough for the host's answers. Or pipe commands into standard input with --exit-on-eof.
+
 Exit status:
   0  quit, end of script or input as asked above, SIGINT, SIGTERM or SIGHUP
   1  the serial device failed or went away while running

@@ -30,6 +30,11 @@ void MakeRaw(termios& t) {
 
 }  // namespace
 
+void ConfigureDeviceLine(termios& settings) {
+    MakeRaw(settings);
+    if (const auto mode = ParseModeString("9600,E,8,1")) ApplyLineMode(*mode, settings);
+}
+
 std::unique_ptr<SerialLine> SerialLine::CreatePty(std::string& error) {
     std::unique_ptr<SerialLine> line(new SerialLine);
     line->fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -50,8 +55,7 @@ std::unique_ptr<SerialLine> SerialLine::CreatePty(std::string& error) {
         error = Why("cannot open " + line->path_);
         return nullptr;
     }
-    MakeRaw(t);
-    if (const auto mode = ParseModeString("9600,E,8,1")) ApplyLineMode(*mode, t);
+    ConfigureDeviceLine(t);
     if (::tcsetattr(line->slaveFd_, TCSANOW, &t) != 0 ||
         ::fcntl(line->fd_, F_SETFL, ::fcntl(line->fd_, F_GETFL) | O_NONBLOCK) != 0) {
         error = Why("cannot set up " + line->path_);
@@ -83,10 +87,8 @@ std::unique_ptr<SerialLine> SerialLine::OpenDevice(const std::string& path, std:
     }
     line->restore_ = true;
     termios t = line->saved_;
-    MakeRaw(t);
-    const auto mode = ParseModeString("9600,E,8,1");
-    if (mode) ApplyLineMode(*mode, t);
-    if (!mode || ::tcsetattr(line->fd_, TCSANOW, &t) != 0) {
+    ConfigureDeviceLine(t);
+    if (::tcsetattr(line->fd_, TCSANOW, &t) != 0) {
         error = Why("cannot set " + path + " to 9600,E,8,1");
         return nullptr;
     }

@@ -35,6 +35,9 @@ private:
     termios saved_{};
 };
 
+// Raw, no flow control, 9600 baud, even parity, 8 data bits, 1 stop bit.
+void ConfigureDeviceLine(termios& settings);
+
 // A symbolic link to a target, removed again when the object goes, unless someone has pointed
 // it elsewhere in the meantime.
 class SymbolicLink {
