@@ -1,0 +1,246 @@
+// The real executable: its pseudo-terminal and link, a real device, scripts, and how it fails.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "host_end.h"
+#include "pty_pair.h"
+
+namespace {
+
+class Sim {
+public:
+    explicit Sim(const QStringList& args) {
+        process_.start(QStringLiteral(NORVA_ACCEPTOR_SIM), args);
+        process_.waitForStarted(kPatienceMs);
+    }
+    ~Sim() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(kPatienceMs);
+        }
+    }
+
+    void Type(const QByteArray& line) { process_.write(line + "\n"); }
+    void EndInput() { process_.closeWriteChannel(); }
+    void Terminate() { process_.terminate(); }
+
+    // The next whole line of standard output, or nothing after the patience ran out.
+    QString NextLine() {
+        Until([&] { return process_.canReadLine(); });
+        return process_.canReadLine() ? QString::fromUtf8(process_.readLine()).chopped(1)
+                                      : QString();
+    }
+    // Standard output lines up to and including the first that contains text.
+    bool WaitOut(const QString& text) {
+        for (QString line = NextLine(); !line.isNull(); line = NextLine()) {
+            out_ << line;
+            if (line.contains(text)) return true;
+        }
+        return false;
+    }
+    bool WaitErr(const QString& text) {
+        return Until([&] { return err().contains(text); });
+    }
+
+    // Exit status of a normal exit, or -1.
+    int Finished() {
+        if (!process_.waitForFinished(kPatienceMs)) return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QString err() {
+        err_ += QString::fromUtf8(process_.readAllStandardError());
+        return err_;
+    }
+    QString RestOfOut() { return QString::fromUtf8(process_.readAllStandardOutput()); }
+    const QStringList& out() const { return out_; }
+
+private:
+    template <typename Predicate>
+    bool Until(Predicate done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done()) {
+            if (timer.elapsed() > kPatienceMs) return false;
+            if (!process_.waitForReadyRead(50) && process_.state() == QProcess::NotRunning) {
+                return done();
+            }
+        }
+        return true;
+    }
+
+    QProcess process_;
+    QString err_;
+    QStringList out_;
+};
+
+const Bytes kPowerUp{0x80, 0x8F};
+
+}  // namespace
+
+class SimProcessTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The host opens and closes the pseudo-terminal as it likes; the device never notices.
+    void ptyServesOneHostSessionAfterAnother() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("acceptor");
+        Sim sim({"--link", link});
+        const QString first = sim.NextLine();
+        const auto match = QRegularExpression(R"(^pty (/dev/pts/\d+)$)").match(first);
+        QVERIFY2(match.hasMatch(), qPrintable(first));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), match.captured(1));
+
+        for (int session = 0; session < 3; ++session) {
+            const int host = OpenHostEnd(link.toStdString());
+            QVERIFY(host >= 0);
+            // The power-up message waits for the first host to read it.
+            if (session == 0) QCOMPARE(ReadBytes(host, 2), kPowerUp);
+            WriteBytes(host, {0x0C});
+            QCOMPARE(ReadBytes(host, 1), Bytes{0x3E});
+            ::close(host);
+        }
+        QVERIFY(sim.WaitOut("<< 0C"));
+        QVERIFY(sim.WaitOut(">> 3E"));
+        const QRegularExpression traffic(R"(^ *\d+\.\d{3} (>>|<<) [0-9A-F]{2}( [0-9A-F]{2})*$)");
+        for (const QString& line : sim.out()) {
+            QVERIFY2(traffic.match(line).hasMatch(), qPrintable(line));
+            // Nothing of the device's own comes back to it as an echo.
+            if (line.contains("<<")) QVERIFY2(line.endsWith("<< 0C"), qPrintable(line));
+        }
+
+        sim.Type("frobnicate");
+        QVERIFY(sim.WaitErr("unknown command 'frobnicate'"));
+        const int host = OpenHostEnd(link.toStdString());
+        WriteBytes(host, {0x0C});
+        QCOMPARE(ReadBytes(host, 1), Bytes{0x3E});
+        ::close(host);
+        QVERIFY2(!sim.err().contains("hung up"), qPrintable(sim.err()));
+
+        sim.Type("quit");
+        QCOMPARE(sim.Finished(), 0);
+        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    }
+
+    void linkReplacedWhenStaleRemovedOnSigterm() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("acceptor");
+        QVERIFY(::symlink("/dev/pts/nonexistent", link.toLocal8Bit().constData()) == 0);
+        Sim sim({"--link", link});
+        const QString first = sim.NextLine();
+        QVERIFY2(first.startsWith("pty /dev/pts/"), qPrintable(first));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), first.mid(4));
+        sim.Terminate();
+        QCOMPARE(sim.Finished(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+
+        // Anything but a symbolic link is left alone.
+        QFile plain(link);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write("keep");
+        plain.close();
+        Sim refused({"--link", link});
+        QCOMPARE(refused.Finished(), 3);
+        QVERIFY2(refused.err().contains("exists and is not a symbolic link"),
+                 qPrintable(refused.err()));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        QCOMPARE(plain.readAll(), QByteArray("keep"));
+    }
+
+    void realDeviceSetUpAndLost() {
+        PtyPair line;
+        QVERIFY(line.ok());
+        Sim sim({"--device", QString::fromStdString(line.slavePath())});
+        QCOMPARE(sim.NextLine(), "device " + QString::fromStdString(line.slavePath()));
+        QCOMPARE(line.ReadCount(2, kPatienceMs), kPowerUp);
+
+        termios t{};
+        QVERIFY(::tcgetattr(line.slave(), &t) == 0);
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+        // A pseudo-terminal keeps no parity; ConfigureDeviceLine's own test covers that bit.
+        QCOMPARE(t.c_cflag & (CSIZE | CSTOPB | CRTSCTS | CLOCAL), tcflag_t(CS8 | CLOCAL));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF | ICRNL), tcflag_t(0));
+        QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+
+        line.Write({0x5E, 0x0C});
+        QCOMPARE(line.ReadCount(1, kPatienceMs), Bytes{0x5E});
+
+        line.CloseMaster();
+        QCOMPARE(sim.Finished(), 1);
+        QVERIFY2(sim.err().contains("serial device lost"), qPrintable(sim.err()));
+    }
+
+    // The way a run script or an end-to-end test drives it: a script, then exit.
+    void scriptRunsThenExits() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("bench.sim");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# wake the host up\nraw 2F\n\nsleep 20\npowerup  # again\n");
+        file.close();
+        Sim sim({"--script", path, "--exit-after-script"});
+        QVERIFY(sim.NextLine().startsWith("pty "));
+        QCOMPARE(sim.Finished(), 0);
+        const QStringList rest = sim.RestOfOut().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rest.size(), 3);
+        QVERIFY(rest[0].endsWith(" >> 80 8F"));
+        QVERIFY(rest[1].endsWith(" >> 2F"));
+        QVERIFY(rest[2].endsWith(" >> 80 8F"));
+        QVERIFY(sim.err().contains("script " + path + " done"));
+
+        Sim piped({"--exit-on-eof"});
+        piped.Type("raw 10");
+        piped.Type("sleep 20");
+        piped.EndInput();
+        QCOMPARE(piped.Finished(), 0);
+        QVERIFY(piped.RestOfOut().contains(" >> 10\n"));
+    }
+
+    void badInvocations() {
+        Sim missing({"--device", "/nonexistent/ttyS9"});
+        QCOMPARE(missing.Finished(), 3);
+        QVERIFY2(missing.err().contains("cannot open /nonexistent/ttyS9: No such file"),
+                 qPrintable(missing.err()));
+        QVERIFY(missing.RestOfOut().isEmpty());
+
+        Sim notTty({"--device", "/dev/null"});
+        QCOMPARE(notTty.Finished(), 3);
+        QVERIFY2(notTty.err().contains("/dev/null: not a serial device"), qPrintable(notTty.err()));
+
+        Sim unknown({"--baud", "19200"});
+        QCOMPARE(unknown.Finished(), 2);
+        QVERIFY2(unknown.err().contains("unknown option '--baud'"), qPrintable(unknown.err()));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("broken.sim");
+        Sim unreadable({"--script", path});
+        QCOMPARE(unreadable.Finished(), 4);
+        QVERIFY(unreadable.err().contains(path + ": cannot read the script"));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("insert 1\n# fine so far\ninsert 20\n");
+        file.close();
+        Sim broken({"--script", path, "--exit-after-script"});
+        QCOMPARE(broken.Finished(), 4);
+        QVERIFY2(broken.err().contains(path + ":3: bad channel '20': expected 1 to 16"),
+                 qPrintable(broken.err()));
+        QVERIFY(broken.RestOfOut().isEmpty());
+
+        Sim help({"--help"});
+        QCOMPARE(help.Finished(), 0);
+        const QString usage = help.RestOfOut();
+        QVERIFY(usage.contains("Exit status") && usage.contains("insert N"));
+    }
+};
+
+QTEST_GUILESS_MAIN(SimProcessTest)
+#include "tst_sim_process.moc"

@@ -1,0 +1,158 @@
+// Script lines and command-line options: what is accepted, and what each rejection says.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "tools/acceptor-sim/commands.h"
+#include "tools/acceptor-sim/options.h"
+
+using namespace norva::sim;
+using Kind = Command::Kind;
+
+class SimScriptTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void goodScriptKeepsLineNumbers() {
+        std::string error;
+        const auto script = ParseScript(
+            "# bench set-up\n"
+            "\n"
+            "insert 16   # the largest\n"
+            "  sleep 250\r\n"
+            "raw 81 8f 0x4A f\n"
+            "status 71\n"
+            "status auto\n"
+            "status\n"
+            "powerup\nquiet\ntalk\nhelp\nquit",
+            "day.sim", error);
+        QVERIFY2(script, error.c_str());
+        QCOMPARE(script->fileName, std::string("day.sim"));
+        const std::vector<ScriptStep> expected{
+            {3, {Kind::Insert, 16, {}}},
+            {4, {Kind::Sleep, 250, {}}},
+            {5, {Kind::Raw, 0, {0x81, 0x8F, 0x4A, 0x0F}}},
+            {6, {Kind::Status, 0, {0x71}}},
+            {7, {Kind::StatusAuto, 0, {}}},
+            {8, {Kind::ShowState, 0, {}}},
+            {9, {Kind::PowerUp, 0, {}}},
+            {10, {Kind::Quiet, 0, {}}},
+            {11, {Kind::Talk, 0, {}}},
+            {12, {Kind::Help, 0, {}}},
+            {13, {Kind::Quit, 0, {}}},
+        };
+        QCOMPARE(script->steps.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            QCOMPARE(script->steps[i].lineNumber, expected[i].lineNumber);
+            QVERIFY2(script->steps[i].command == expected[i].command,
+                     qPrintable(QString::number(expected[i].lineNumber)));
+        }
+    }
+
+    void badScriptLine_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("unknown") << "inject 3"
+                                 << "unknown command 'inject'";
+        QTest::newRow("channel 0") << "insert 0"
+                                   << "bad channel '0'";
+        QTest::newRow("channel 17") << "insert 17"
+                                    << "bad channel '17'";
+        QTest::newRow("channel text") << "insert two"
+                                      << "bad channel 'two'";
+        QTest::newRow("no channel") << "insert"
+                                    << "insert takes one channel";
+        QTest::newRow("not a status") << "status 2F"
+                                      << "'2F' is not a status code";
+        QTest::newRow("status not hex") << "status ok"
+                                        << "bad status code 'ok'";
+        QTest::newRow("raw empty") << "raw"
+                                   << "raw needs at least one hex byte";
+        QTest::newRow("raw bad") << "raw 80 8G"
+                                 << "bad hex byte '8G'";
+        QTest::newRow("raw too wide") << "raw 180"
+                                      << "bad hex byte '180'";
+        QTest::newRow("sleep negative") << "sleep -5"
+                                        << "bad time '-5'";
+        QTest::newRow("sleep unit") << "sleep 5s"
+                                    << "bad time '5s'";
+        QTest::newRow("quit argument") << "quit now"
+                                       << "quit takes no arguments";
+        QTest::newRow("upper case") << "INSERT 1"
+                                    << "unknown command 'INSERT'";
+    }
+
+    void badScriptLine() {
+        QFETCH(QString, line);
+        QFETCH(QString, why);
+        std::string error;
+        const std::string text = "# header\ninsert 1\n\n" + line.toStdString() + "\nquit\n";
+        QVERIFY(!ParseScript(text, "bad.sim", error));
+        const std::string expected = "bad.sim:4: " + why.toStdString();
+        QVERIFY2(error.starts_with(expected), error.c_str());
+    }
+
+    void scriptFromFile() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("notes.sim").toStdString();
+        std::string error;
+        QVERIFY(!LoadScript(path, error));
+        QVERIFY2(error.starts_with(path + ": cannot read the script"), error.c_str());
+
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("insert 2\nsleep 10\n");
+        file.close();
+        const auto script = LoadScript(path, error);
+        QVERIFY2(script, error.c_str());
+        QCOMPARE(script->steps.size(), std::size_t(2));
+        QCOMPARE(script->fileName, path);
+    }
+
+    void options() {
+        auto parsed = ParseOptions({"--device", "/dev/ttyS3", "--script=run.sim",
+                                    "--exit-after-script", "--soak", "0.25", "--seed=42"});
+        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+        QCOMPARE(parsed.options.device, std::string("/dev/ttyS3"));
+        QCOMPARE(parsed.options.script, std::string("run.sim"));
+        QVERIFY(parsed.options.exitAfterScript);
+        QCOMPARE(*parsed.options.soakRate, 0.25);
+        QCOMPARE(*parsed.options.seed, 42u);
+
+        parsed = ParseOptions({"--link", "/tmp/acceptor", "--exit-on-eof"});
+        QVERIFY(parsed.error.empty());
+        QCOMPARE(parsed.options.link, std::string("/tmp/acceptor"));
+        QVERIFY(parsed.options.exitOnEof && parsed.options.device.empty());
+    }
+
+    void badOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("unknown") << QStringList{"--baud", "19200"} << "unknown option '--baud'";
+        QTest::newRow("no device") << QStringList{"--device"} << "--device needs a path";
+        QTest::newRow("zero rate") << QStringList{"--soak", "0"} << "bad --soak rate '0'";
+        QTest::newRow("text rate") << QStringList{"--soak=fast"} << "bad --soak rate 'fast'";
+        QTest::newRow("endless rate") << QStringList{"--soak", "inf"} << "bad --soak rate 'inf'";
+        QTest::newRow("rate too high") << QStringList{"--soak", "5000"} << "bad --soak rate";
+        QTest::newRow("bad seed") << QStringList{"--soak", "1", "--seed", "-1"}
+                                  << "bad --seed '-1'";
+        QTest::newRow("seed alone") << QStringList{"--seed", "1"} << "--seed needs --soak";
+        QTest::newRow("link and device")
+            << QStringList{"--device", "/dev/ttyS0", "--link", "x"} << "--link names a";
+        QTest::newRow("exit without script")
+            << QStringList{"--exit-after-script"} << "--exit-after-script needs --script";
+        QTest::newRow("flag with value") << QStringList{"--exit-on-eof=1"} << "takes no value";
+    }
+
+    void badOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, why);
+        std::vector<std::string> list;
+        for (const QString& a : args)
+            list.push_back(a.toStdString());
+        const auto parsed = ParseOptions(list);
+        QVERIFY2(parsed.error.find(why.toStdString()) != std::string::npos, parsed.error.c_str());
+    }
+};
+
+QTEST_GUILESS_MAIN(SimScriptTest)
+#include "tst_sim_script.moc"
