@@ -167,6 +167,7 @@ void TForm1::CreateControls() {
     Button3 = MakeButton(this, "Button3", "Polling", {384, 88, 129, 25}, false);
 
     problemTimer_ = new QTimer(this);
+    problemTimer_->setObjectName(QStringLiteral("ProblemTimer"));
     problemTimer_->setSingleShot(true);
     problemTimer_->setInterval(kTransientProblemMs);
 }

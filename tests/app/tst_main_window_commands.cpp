@@ -1,0 +1,237 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstdlib>
+
+#include "app/startup.h"
+#include "modal_watcher.h"
+#include "pty_pair.h"
+#include "serial/com_port.h"
+#include "temp_cwd.h"
+#include "windows_fixture.h"
+
+namespace {
+
+QString LogOf(TForm1* window) {
+    window->FlushLog();
+    return window->Memo1->toPlainText();
+}
+
+// The state the commands may touch, in one line.
+QString StateOf(TForm1* window) {
+    return QStringLiteral(
+               "caption=%1 accept=%2 reject=%3 panels=%4,%5,%6 count=%7 awaiting=%8 "
+               "pending=%9")
+        .arg(window->BitBtn5->text())
+        .arg(window->BitBtn6->isEnabled())
+        .arg(window->BitBtn7->isEnabled())
+        .arg(window->DigitsPanel1->Value())
+        .arg(window->DigitsPanel2->Value())
+        .arg(window->DigitsPanel3->Value())
+        .arg(norva::NoteCount)
+        .arg(norva::AwaitingDecision)
+        .arg(norva::EscrowPending);
+}
+
+}  // namespace
+
+// The operator's buttons and the polling timer on the real window, writing to a real port.
+class MainWindowCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        cwd_ = std::make_unique<TempCwd>();
+        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
+        pty_ = std::make_unique<PtyPair>();
+        QVERIFY(pty_->ok());
+        ::setenv("NORVA_COM1", pty_->slavePath().c_str(), 1);
+        QCOMPARE(norva::OpenComPort(&norva::ComHandle, "COM1", "9600,E,8,1"), norva::kOpened);
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    }
+    void cleanup() {
+        DestroyWindows();
+        norva::CloseComPort(&norva::ComHandle);
+        pty_.reset();
+        cwd_.reset();
+    }
+
+    void buttons_data() {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<int>("awaiting");
+        QTest::addColumn<int>("pending");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("after");
+
+        // Every case starts with Accept and Reject enabled, so that their clicks arrive, and the
+        // panels at 3, 50 and 900 with a note count of 3.
+        QTest::newRow("disable then enable")
+            << QStringList{"BitBtn5", "BitBtn5"} << 0 << 0 << "Send [0x3E]\nSend [0x5E]"
+            << QByteArray("\x3E\x5E")
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=0";
+        QTest::newRow("accept with nothing awaited")
+            << QStringList{"BitBtn6"} << 0 << 1 << "" << QByteArray()
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=1";
+        QTest::newRow("reject with nothing awaited")
+            << QStringList{"BitBtn7"} << 0 << 1 << "" << QByteArray()
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=1";
+        QTest::newRow("accept twice while awaited")
+            << QStringList{"BitBtn6", "BitBtn6"} << 1 << 1 << "Send      [0x02]"
+            << QByteArray("\x02")
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=0";
+        QTest::newRow("reject while awaited")
+            << QStringList{"BitBtn7", "BitBtn6"} << 1 << 1 << "Send      [0x0F]"
+            << QByteArray("\x0F")
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=1";
+        QTest::newRow("reset in escrow")
+            << QStringList{"Button1"} << 1 << 1 << "Send      [0x30]" << QByteArray("\x30")
+            << "caption=Disable BA accept=0 reject=0 panels=3,0,900 count=3 awaiting=0 pending=1";
+        QTest::newRow("reset with no escrow")
+            << QStringList{"Button1"} << 0 << 0 << "Send      [0x30]" << QByteArray("\x30")
+            << "caption=Disable BA accept=1 reject=1 panels=3,50,900 count=3 awaiting=0 pending=0";
+        QTest::newRow("clear credit")
+            << QStringList{"BitBtn8"} << 1 << 1 << "" << QByteArray()
+            << "caption=Disable BA accept=1 reject=1 panels=0,0,0 count=0 awaiting=1 pending=1";
+    }
+
+    void buttons() {
+        QFETCH(QStringList, clicks);
+        QFETCH(int, awaiting);
+        QFETCH(int, pending);
+        QFETCH(QString, log);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, after);
+        Form1->Timer1->stop();  // no poll in between
+        Form1->SetAcceptEnabled(true);
+        Form1->SetRejectEnabled(true);
+        Form1->SetDisplayValue(norva::Display::NoteCount, 3);
+        Form1->SetDisplayValue(norva::Display::Escrow, 50);
+        Form1->SetDisplayValue(norva::Display::Credit, 900);
+        norva::NoteCount = 3;
+        norva::EscrowValue = 50;
+        norva::AwaitingDecision = awaiting;
+        norva::EscrowPending = pending;
+
+        QStringList captions;
+        for (const QString& name : clicks) {
+            QTest::mouseClick(Form1->findChild<QPushButton*>(name), Qt::LeftButton);
+            captions << Form1->BitBtn5->text();
+        }
+        if (clicks.count("BitBtn5") == 2) {
+            QCOMPARE(captions, (QStringList{"Enable BA", "Disable BA"}));
+        }
+        QCOMPARE(LogOf(Form1), log);
+        const std::vector<std::uint8_t> bytes = pty_->ReadUntilQuiet(100);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+                 sent);
+        QCOMPARE(StateOf(Form1), after);
+    }
+
+    void clearMemoStartsAFreshLog() {
+        Form1->Timer1->stop();
+        Form1->AppendLogLine("Receive [0x3E]");
+        Form1->FlushLog();
+        Form1->AppendLogLine("not yet shown");
+        QTest::mouseClick(Form1->BitBtn1, Qt::LeftButton);
+        QCOMPARE(Form1->Memo1->LogText(), QString());
+        QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
+        QCOMPARE(LogOf(Form1), QStringLiteral("Send [0x3E]"));
+    }
+
+    void pollingSwitch() {
+        QVERIFY(Form1->Timer1->isActive());
+        QCOMPARE(Form1->Button3->text(), QStringLiteral("Polling"));
+        QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+        QVERIFY(!Form1->Timer1->isActive());
+        QCOMPARE(Form1->Button3->text(), QStringLiteral("Stop Poll"));
+        QCOMPARE(norva::PollPermitted, 1);  // stopping does not touch the permission
+        QTest::mouseClick(Form1->Button3, Qt::LeftButton);
+        QVERIFY(Form1->Timer1->isActive());
+        QCOMPARE(Form1->Button3->text(), QStringLiteral("Polling"));
+        QCOMPARE(Form1->Timer1->interval(), 1500);
+        // A fresh interval: nowhere near a firing left over from before.
+        QVERIFY(Form1->Timer1->remainingTime() > 1000);
+    }
+
+    // Each firing polls while polling is permitted, and only then.
+    void timerPolls() {
+        QSignalSpy firings(Form1->Timer1, &QTimer::timeout);
+        Form1->Timer1->start(5);
+        QTRY_VERIFY(firings.count() >= 2);
+        Form1->Timer1->stop();
+        const int polls = int(firings.count());
+        QCOMPARE(LogOf(Form1), QStringList(polls, QStringLiteral("Send      [0x0C]")).join('\n'));
+        QCOMPARE(pty_->ReadCount(std::size_t(polls), 2000),
+                 std::vector<std::uint8_t>(std::size_t(polls), 0x0C));
+
+        Form1->Memo1->ClearLog();
+        norva::PollPermitted = 0;
+        firings.clear();
+        Form1->Timer1->start(5);
+        QTRY_VERIFY(firings.count() >= 3);
+        Form1->Timer1->stop();
+        QCOMPARE(LogOf(Form1), QString());
+        QVERIFY(pty_->ReadUntilQuiet(50).empty());
+    }
+
+    void engineWindowReachesTheControls() {
+        Form1->SetLinkIndicator("Linking Now", 0x008000);
+        QCOMPARE(Form1->Label2->text(), QStringLiteral("Linking Now"));
+        QCOMPARE(Form1->Label2->palette().color(QPalette::Window), QColor(0, 128, 0));
+        QCOMPARE(Form1->Label2->size(), Form1->Label2->sizeHint());
+        Form1->SetStatusText(norva::kLinkStatusPanel, "Linking");
+        QCOMPARE(Form1->StatusBar1->PanelText(2), QStringLiteral("Linking"));
+
+        Form1->SetEnableButtonCaption("Enable BA");
+        QCOMPARE(Form1->EnableButtonCaption(), std::string("Enable BA"));
+
+        Form1->CheckBox7->setChecked(true);
+        Form1->CheckBox7->setText(QString::fromUtf8("5 \xE2\x82\xAC"));
+        QVERIFY(Form1->ChannelTicked(7));
+        QVERIFY(!Form1->ChannelTicked(8));
+        QCOMPARE(Form1->ChannelCaption(7), std::string("5 \xE2\x82\xAC"));
+        QCOMPARE(Form1->ChannelCaption(16), std::string("16"));
+
+        QTest::mouseClick(Form1->RadioGroup1->Item(1), Qt::LeftButton);
+        QCOMPARE(Form1->EscrowSetting(), 1);
+        Form1->RadioGroup1->SetItemIndex(-1);
+        QCOMPARE(Form1->EscrowSetting(), -1);
+
+        const std::pair<norva::Display, TDigitsPanel*> panels[] = {
+            {norva::Display::NoteCount, Form1->DigitsPanel1},
+            {norva::Display::Escrow, Form1->DigitsPanel2},
+            {norva::Display::Credit, Form1->DigitsPanel3}};
+        for (const auto& [display, panel] : panels) {
+            Form1->SetDisplayValue(display, 123456789);
+            QCOMPARE(Form1->DisplayValue(display), panel->Value());
+            QCOMPARE(panel->Value(), 123456789 % (panel->Length() == 3   ? 1000
+                                                  : panel->Length() == 5 ? 100000
+                                                                         : 100000000));
+        }
+    }
+
+    // A problem shows in the status bar for a while, then the bar reads as before.
+    void transientProblem() {
+        auto* shownFor = Form1->findChild<QTimer*>(QStringLiteral("ProblemTimer"));
+        QVERIFY(shownFor != nullptr);
+        QCOMPARE(shownFor->interval(), TForm1::kTransientProblemMs);
+        MessageBoxWatcher watcher;
+        Form1->ShowTransientProblem("Channel 4: '4x' is not a valid integer value");
+        QCOMPARE(Form1->StatusBar1->PanelText(3),
+                 QStringLiteral("Channel 4: '4x' is not a valid integer value"));
+        QVERIFY(shownFor->isActive());
+        shownFor->start(1);
+        QTRY_COMPARE(Form1->StatusBar1->PanelText(3), QStringLiteral("Norva Protocol"));
+        QVERIFY(watcher.boxes.empty());
+    }
+
+private:
+    std::unique_ptr<TempCwd> cwd_;
+    std::unique_ptr<PtyPair> pty_;
+};
+
+QTEST_MAIN(MainWindowCommandsTest)
+#include "tst_main_window_commands.moc"
