@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/application_title.h"
+#include "app/font_substitutes.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
@@ -13,6 +14,7 @@ namespace norva {
 
 void CreateWindows() {
     SetApplicationTitle(QString::fromLatin1(kApplicationTitle));
+    InstallFontSubstitutes();
     Form1 = new TForm1();
     Form3 = new TForm3(&ShowErrorBox, Form1);
     Form3->SetMainWindowLoading([] { return Form1->FormCreate(); });
