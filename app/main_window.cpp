@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
 
@@ -57,7 +58,10 @@ TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, int left, int t
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }) {
+      commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
+      engine_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
+      inbox_(
+          [this] { QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection); }) {
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -215,6 +219,11 @@ void TForm1::ConnectHandlers() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    // Typing and picking, but not Enter or leaving the box: the selector sees exactly the text
+    // the operator typed, never one the box completed or matched without regard to case.
+    connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);
+    connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
+    disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
     connect(problemTimer_, &QTimer::timeout, this,
             [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
 }

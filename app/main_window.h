@@ -11,6 +11,8 @@
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
+#include "protocol/block_inbox.h"
+#include "protocol/engine.h"
 #include "protocol/engine_window.h"
 #include "protocol/operator_commands.h"
 #include "widgets/digits_panel.h"
@@ -22,6 +24,7 @@ class TForm1 : public QWidget, public norva::EngineWindow {
 
 public:
     explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // Controls, in the order of the layout.
     QGroupBox* GroupBox1;
@@ -67,6 +70,7 @@ public:
     QCheckBox* ChannelBox(int channel) const;
     // Shows the lines appended so far; otherwise they appear when the current event is over.
     void FlushLog() { Memo1->FlushLog(); }
+    const norva::ProtocolEngine& Engine() const { return engine_; }
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
@@ -95,6 +99,10 @@ public slots:
     void Button2Click();
     void Button3Click();
     void Timer1Timer();
+    // The port selector's text changed by typing, or an item was picked (also the same one).
+    void ComboBox1Change();
+    // Handles every block the receive thread has read so far, in order.
+    void DrainInbox();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -108,7 +116,12 @@ private:
     void FormClose();
     TDigitsPanel* Panel(norva::Display display) const;
 
+    // Starts a receive thread on the open port; its blocks come back through DrainInbox.
+    void StartReceiving();
+
     norva::OperatorCommands commands_;
+    norva::ProtocolEngine engine_;
+    norva::BlockInbox inbox_;
     QTimer* problemTimer_;
     bool centred_ = false;
 };

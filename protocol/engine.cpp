@@ -18,6 +18,7 @@ ProtocolEngine::ProtocolEngine(EngineWindow& window, ByteSender send)
 void ProtocolEngine::HandleBlock(std::span<const std::uint8_t> block) {
     if (block.empty()) return;
     ++blocksHandled_;
+    bytesHandled_ += block.size();
     window_.SetLinkIndicator("Linking Now", kLinkGreen);
     window_.SetStatusText(kLinkStatusPanel, "Linking");
 

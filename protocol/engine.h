@@ -24,6 +24,7 @@ public:
     void DropHeldTail() { held_.clear(); }
 
     std::size_t blocksHandled() const { return blocksHandled_; }
+    std::size_t bytesHandled() const { return bytesHandled_; }
 
 private:
     void HandleByteAt(const std::vector<std::uint8_t>& bytes, std::size_t i);
@@ -41,6 +42,7 @@ private:
     std::vector<std::uint8_t> held_;
     std::vector<std::uint8_t> work_;
     std::size_t blocksHandled_ = 0;
+    std::size_t bytesHandled_ = 0;
 };
 
 }  // namespace norva

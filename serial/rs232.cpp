@@ -10,11 +10,13 @@
 namespace norva {
 
 std::atomic<int> RS232::liveCount_{0};
+std::atomic<int> RS232::startedCount_{0};
 
 RS232::RS232(PortHandle& port, ReceiveFunction receiveBlock)
     : port_(port), receiveBlock_(std::move(receiveBlock)) {
     stopEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ++liveCount_;
+    ++startedCount_;
     thread_ = std::thread([this] { Run(); });
 }
 

@@ -27,6 +27,8 @@ public:
 
     // Receive threads alive in the process; there is never more than one.
     static int LiveCount() { return liveCount_; }
+    // Receive threads started since the process began.
+    static int StartedCount() { return startedCount_; }
 
     // After a hang-up the port is looked at again this often, in case it recovers.
     static constexpr int kRetryMs = 250;
@@ -40,6 +42,7 @@ private:
     int stopEvent_ = -1;
     std::thread thread_;
     static std::atomic<int> liveCount_;
+    static std::atomic<int> startedCount_;
 };
 
 }  // namespace norva

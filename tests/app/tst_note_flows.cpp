@@ -1,0 +1,212 @@
+#include <QTest>
+#include <random>
+#include <thread>
+
+#include "app/startup.h"
+#include "port_fixture.h"
+#include "protocol/shared_state.h"
+#include "serial/com_port.h"
+#include "temp_cwd.h"
+#include "windows_fixture.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Whole notes from slot to stacker: the test plays the acceptor on a pseudo-terminal, the real
+// receive thread and engine answer, and the operator clicks the real buttons.
+class NoteFlowsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        cwd_ = std::make_unique<TempCwd>();
+        WriteFileBytes("BILLVALUE.TXT", "100\r\n200\r\n500\r\n1000\r\n");
+        pty_ = std::make_unique<PtyPair>();
+        mapping_ = std::make_unique<PortMapping>(3, pty_->slavePath());
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        Form1->Timer1->stop();
+        PickItem(Form1->ComboBox1, "Com3");
+        QVERIFY(norva::ComHandle.IsOpen());
+    }
+    void cleanup() {
+        DestroyWindows();
+        norva::ReleaseComPort(&norva::ComHandle);
+        mapping_.reset();
+        pty_.reset();
+        cwd_.reset();
+    }
+
+    void escrowAcceptStackAndPolling() {
+        Form1->Timer1->start(20);
+        QVERIFY(DeviceReceives(*pty_, 0x0C));  // polling from the start
+        Device({0x81, 0x8F, 0x40});
+        QTRY_VERIFY(Form1->BitBtn6->isEnabled());
+        QVERIFY(Form1->BitBtn7->isEnabled());
+        QCOMPARE(Form1->DigitsPanel2->Value(), 100);
+        pty_->ReadUntilQuiet(30);  // polls sent before the note was reported
+        // No poll while the note waits, whatever the switch does.
+        Form1->Button3->click();
+        Form1->Button3->click();
+        Form1->Timer1->start(20);
+        QTest::qWait(150);
+        QCOMPARE(pty_->ReadUntilQuiet(20), Bytes{});
+        QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x02});
+        Device({0x10});
+        QTRY_COMPARE(Form1->DigitsPanel1->Value(), 1);
+        QCOMPARE(Form1->DigitsPanel2->Value(), 0);
+        QCOMPARE(Form1->DigitsPanel3->Value(), 100);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+        QVERIFY(!Form1->BitBtn7->isEnabled());
+        QVERIFY(DeviceReceives(*pty_, 0x0C));  // polling resumes
+        Form1->Timer1->stop();
+        QVERIFY(LogText(Form1).contains(
+            "Receive [0x81][0x8F][0x40]\nSend      [0x02]\nReceive [0x10]"));
+    }
+
+    void acceptPressedTwiceSendsOnce() {
+        Device({0x81, 0x8F, 0x41});
+        QTRY_VERIFY(Form1->BitBtn6->isEnabled());
+        QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+        QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+        QCOMPARE(pty_->ReadUntilQuiet(100), Bytes{0x02});
+        QVERIFY(Form1->BitBtn6->isEnabled());
+        QCOMPARE(LogText(Form1).count("Send      [0x02]"), 1);
+    }
+
+    void rejectThenStatusCode() {
+        Device({0x81, 0x8F, 0x42});
+        QTRY_VERIFY(Form1->BitBtn7->isEnabled());
+        QTest::mouseClick(Form1->BitBtn7, Qt::LeftButton);
+        QCOMPARE(pty_->ReadUntilQuiet(100), Bytes{0x0F});
+        QCOMPARE(Form1->DigitsPanel2->Value(), 500);
+        QVERIFY(Form1->BitBtn6->isEnabled());
+        Device({0x3E});
+        QTRY_COMPARE(Form1->DigitsPanel2->Value(), 0);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+        QVERIFY(!Form1->BitBtn7->isEnabled());
+        QCOMPARE(Form1->DigitsPanel3->Value(), 0);
+    }
+
+    void resetDuringEscrow() {
+        Device({0x81, 0x8F, 0x40});
+        QTRY_VERIFY(Form1->BitBtn6->isEnabled());
+        QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+        QCOMPARE(pty_->ReadUntilQuiet(100), Bytes{0x30});
+        QCOMPARE(Form1->DigitsPanel2->Value(), 0);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+        QVERIFY(!Form1->BitBtn7->isEnabled());
+        QVERIFY(LogText(Form1).endsWith("Send      [0x30]"));
+        // The note the acceptor then stacks anyway is still credited.
+        Device({0x10});
+        QTRY_COMPARE(Form1->DigitsPanel3->Value(), 100);
+    }
+
+    void resetWithNoEscrow() {
+        Form1->SetDisplayValue(norva::Display::Escrow, 7);
+        norva::AwaitingDecision = 1;
+        QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+        QCOMPARE(pty_->ReadUntilQuiet(100), Bytes{0x30});
+        QCOMPARE(Form1->DigitsPanel2->Value(), 7);
+        QCOMPARE(norva::AwaitingDecision, 0);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+    }
+
+    void clearCreditDuringEscrow() {
+        Device({0x81, 0x8F, 0x43});  // channel 4 is not ticked at start
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x0F});
+        Form1->CheckBox4->setChecked(true);
+        Device({0x81, 0x8F, 0x43});
+        QTRY_VERIFY(Form1->BitBtn6->isEnabled());
+        Form1->SetDisplayValue(norva::Display::Credit, 5000);
+        const int linesBefore = LogText(Form1).count('\n');
+        QTest::mouseClick(Form1->BitBtn8, Qt::LeftButton);
+        QCOMPARE(Form1->DigitsPanel1->Value(), 0);
+        QCOMPARE(Form1->DigitsPanel2->Value(), 0);
+        QCOMPARE(Form1->DigitsPanel3->Value(), 0);
+        QVERIFY(Form1->BitBtn6->isEnabled());
+        QCOMPARE(LogText(Form1).count('\n'), linesBefore);
+        QCOMPARE(pty_->ReadUntilQuiet(50), Bytes{});
+        QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+        Device({0x10});
+        QTRY_COMPARE(Form1->DigitsPanel3->Value(), 1000);
+        QCOMPARE(Form1->DigitsPanel1->Value(), 1);
+    }
+
+    void noEscrowAcceptsAtOnce() {
+        Form1->RadioGroup1->SetItemIndex(1);
+        Device({0x81, 0x8F, 0x41});
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x02});
+        QTRY_COMPARE(Form1->DigitsPanel2->Value(), 200);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+        Device({0x10});
+        QTRY_COMPARE(Form1->DigitsPanel3->Value(), 200);
+    }
+
+    void untickedChannelRefused() {
+        Form1->SetDisplayValue(norva::Display::Escrow, 9);
+        Device({0x81, 0x8F, 0x4C});
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x0F});
+        QTRY_VERIFY(LogText(Form1).endsWith("Receive [0x81][0x8F][0x4C]\nSend      [0x0F]"));
+        QCOMPARE(Form1->DigitsPanel2->Value(), 9);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+    }
+
+    void powerUpThenEnable() {
+        Device({0x80, 0x8F});
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x02});
+        QTRY_COMPARE(Form1->BitBtn5->text(), QString("Enable BA"));
+        QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
+        QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x5E});
+        QCOMPARE(Form1->BitBtn5->text(), QString("Disable BA"));
+    }
+
+    // 50,000 random bytes as fast as the line takes them while the operator works every
+    // button: every byte is handled, nothing breaks, and the window keeps up.
+    void floodWhileOperating() {
+        constexpr std::size_t kBytes = 50000;
+        std::mt19937 random(1208);
+        Bytes flood(kBytes);
+        for (auto& b : flood)
+            b = std::uint8_t(random());
+        const std::size_t before = Form1->Engine().bytesHandled();
+        std::atomic<bool> draining{true};
+        std::thread sink([&] {  // the acceptor reads what the host sends, or the host would stall
+            while (draining)
+                pty_->ReadUntilQuiet(10);
+        });
+        std::thread writer([&] { pty_->Write(flood); });
+        QPushButton* buttons[] = {Form1->BitBtn6, Form1->BitBtn7, Form1->Button1, Form1->BitBtn8,
+                                  Form1->Button3};
+        Form1->Timer1->start(5);
+        int clicks = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (Form1->Engine().bytesHandled() - before < kBytes && clock.elapsed() < 60000) {
+            QTest::mouseClick(buttons[clicks++ % 5], Qt::LeftButton);
+            QTest::qWait(1);
+        }
+        writer.join();
+        draining = false;
+        sink.join();
+        QCOMPARE(Form1->Engine().bytesHandled() - before, kBytes);
+        QVERIFY(clicks > 10);
+        for (int flag : {norva::PollPermitted, norva::EscrowPending, norva::AwaitingDecision})
+            QVERIFY(flag == 0 || flag == 1);
+        QCOMPARE(norva::RS232::LiveCount(), 1);
+        // Still answering afterwards.
+        Device({0xA1});
+        QVERIFY(DeviceReceives(*pty_, 0x02));
+    }
+
+private:
+    void Device(const Bytes& bytes) { pty_->Write(bytes); }
+
+    std::unique_ptr<TempCwd> cwd_;
+    std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<PortMapping> mapping_;
+};
+
+QTEST_MAIN(NoteFlowsTest)
+#include "tst_note_flows.moc"
