@@ -1,0 +1,106 @@
+#include <QProcess>
+#include <QTest>
+
+#include "app/startup.h"
+#include "port_fixture.h"
+#include "protocol/shared_state.h"
+#include "serial/com_port.h"
+#include "temp_cwd.h"
+#include "windows_fixture.h"
+
+namespace {
+
+// The acceptor's side of the story: a note accepted by the operator, one the host refuses
+// because its channel is not ticked, one the operator rejects. The pauses leave the operator
+// (this test) ample time even on a loaded machine.
+constexpr char kScript[] =
+    "# power-up goes out at start; the operator enables the acceptor meanwhile\n"
+    "sleep 3000\n"
+    "insert 1\n"
+    "sleep 3000\n"
+    "insert 4\n"
+    "sleep 3000\n"
+    "insert 2\n"
+    "sleep 3000\n";
+
+QStringList HostBytesSeenByDevice(const QString& traffic) {
+    QStringList bytes;
+    for (const QString& line : traffic.split('\n')) {
+        const int at = line.indexOf(" << ");
+        if (at >= 0) bytes << line.mid(at + 4).split(' ');
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// The program's windows and engine against the real simulator process running a script.
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void scriptedSession() {
+        TempCwd cwd;
+        WriteFileBytes("BILLVALUE.TXT", "100\r\n250\r\n500\r\n1000\r\n");
+        WriteFileBytes("session.txt", kScript);
+        QProcess simulator;
+        simulator.start(NORVA_SIM_BINARY, {"--script", "session.txt", "--exit-after-script"});
+        QVERIFY(simulator.waitForStarted());
+        QVERIFY(simulator.waitForReadyRead(5000));
+        const QString first = QString::fromLatin1(simulator.readLine()).trimmed();
+        QVERIFY2(first.startsWith("pty "), qPrintable(first));
+        PortMapping mapping(1, first.mid(4).toStdString());
+
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QTest::mouseClick(Form1->Button3, Qt::LeftButton);  // "Stop Poll": a quiet, exact log
+        QCOMPARE(Form1->Button3->text(), QString("Stop Poll"));
+        TypeInto(Form1->ComboBox1, "Com1");
+        QVERIFY(norva::ComHandle.IsOpen());
+
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 5000);
+        QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
+
+        QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn6->isEnabled(), 10000);
+        QCOMPARE(Form1->DigitsPanel2->Value(), 100);
+        QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->DigitsPanel1->Value(), 1, 5000);
+
+        QTRY_VERIFY_WITH_TIMEOUT(LogText(Form1).contains("Receive [0x81][0x8F][0x43]"), 10000);
+
+        QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn7->isEnabled(), 10000);
+        QCOMPARE(Form1->DigitsPanel2->Value(), 250);
+        QTest::mouseClick(Form1->BitBtn7, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->DigitsPanel2->Value(), 0, 5000);
+
+        QVERIFY(simulator.waitForFinished(15000));
+        QCOMPARE(simulator.exitCode(), 0);
+        QTest::qWait(100);  // the last answer's block
+
+        QCOMPARE(Form1->DigitsPanel1->Value(), 1);
+        QCOMPARE(Form1->DigitsPanel3->Value(), 100);
+        QCOMPARE(norva::NoteCount, 1);
+        QVERIFY(!Form1->BitBtn6->isEnabled());
+        QCOMPARE(LogText(Form1), QString("Receive [0x80]\n"
+                                         "Receive [0x8F]\n"
+                                         "Send      [0x02]\n"
+                                         "Send [0x5E]\n"
+                                         "Receive [0x81][0x8F][0x40]\n"
+                                         "Send      [0x02]\n"
+                                         "Receive [0x10]\n"
+                                         "Receive [0x81][0x8F][0x43]\n"
+                                         "Send      [0x0F]\n"
+                                         "Receive [0x11]\n"
+                                         "Receive [0x81][0x8F][0x41]\n"
+                                         "Send      [0x0F]\n"
+                                         "Receive [0x11]"));
+        const QString traffic = QString::fromLatin1(simulator.readAllStandardOutput());
+        QCOMPARE(HostBytesSeenByDevice(traffic), (QStringList{"02", "5E", "02", "0F", "0F"}));
+        DestroyWindows();
+        norva::ReleaseComPort(&norva::ComHandle);
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_end_to_end.moc"
