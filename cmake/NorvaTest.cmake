@@ -15,7 +15,7 @@ function(norva_add_test name)
         list(APPEND environment "LSAN_OPTIONS=suppressions=${suppressions}/lsan.supp"
              "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
     elseif(NORVA_SANITIZE STREQUAL "thread")
-        list(APPEND environment "TSAN_OPTIONS=suppressions=${suppressions}/tsan.supp:halt_on_error=1")
+        list(APPEND environment "TSAN_OPTIONS=suppressions=${suppressions}/tsan.supp:halt_on_error=1:die_after_fork=0")
     endif()
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "${environment}"

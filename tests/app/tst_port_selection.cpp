@@ -170,17 +170,15 @@ private slots:
             QVERIFY(::symlink(pty->slavePath().c_str(), link.c_str()) == 0);
             PickItem(Form1->ComboBox1, "Com4");
             QVERIFY(norva::ComHandle.IsOpen());
-            std::thread writer;
-            if (flowing) {
-                writer = std::thread([&] {
-                    for (int i = 0; i < 200; ++i)
-                        pty->Write({0x20, 0x21, 0x22});
-                });
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            pty->CloseSlave();
-            pty->CloseMaster();
-            if (writer.joinable()) writer.join();
+            // The device side pulls its own cable, mid-stream or after a quiet spell.
+            std::thread device([&pty, flowing] {
+                for (int i = 0; flowing && i < 200; ++i)
+                    pty->Write({0x20, 0x21, 0x22});
+                pty->CloseSlave();
+                pty->CloseMaster();
+            });
+            if (!flowing) QTest::qWait(100);
+            device.join();
             QTest::qWait(300);
             const double before = ProcessCpuMs();
             QTest::qWait(600);
