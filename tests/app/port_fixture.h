@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/resource.h>
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "process_cpu.h"
 #include "pty_pair.h"
 #include "serial/rs232.h"
 
@@ -61,13 +60,6 @@ inline std::vector<std::uint8_t> DeviceGets(const PtyPair& pty, std::size_t coun
         got.insert(got.end(), more.begin(), more.end());
     }
     return got;
-}
-
-inline double ProcessCpuMs() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
-           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
 }
 
 // Points COMn at a device path for as long as the object lives.

@@ -1,5 +1,3 @@
-#include <sys/resource.h>
-
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -7,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "process_cpu.h"
 #include "protocol/block_inbox.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
@@ -17,13 +16,6 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-double ProcessCpuMs() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
-           usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
-}
 
 // A port on a pty, a receive thread on it, and what the thread handed over.
 struct Receiver {
