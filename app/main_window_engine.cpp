@@ -8,6 +8,13 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Qt would pass the focus of a disabled button on to the next control, Clear Credit, where the
+// operator's next Space wipes the count and the credit. No control keeps the focus instead.
+void SetDecisionButtonEnabled(QPushButton* button, bool enabled) {
+    if (!enabled && button->window()->focusWidget() == button) button->clearFocus();
+    button->setEnabled(enabled);
+}
+
 }  // namespace
 
 TDigitsPanel* TForm1::Panel(norva::Display display) const {
@@ -47,11 +54,11 @@ void TForm1::SetEnableButtonCaption(std::string_view caption) {
 }
 
 void TForm1::SetAcceptEnabled(bool enabled) {
-    BitBtn6->setEnabled(enabled);
+    SetDecisionButtonEnabled(BitBtn6, enabled);
 }
 
 void TForm1::SetRejectEnabled(bool enabled) {
-    BitBtn7->setEnabled(enabled);
+    SetDecisionButtonEnabled(BitBtn7, enabled);
 }
 
 void TForm1::SetDisplayValue(norva::Display display, std::int32_t value) {
