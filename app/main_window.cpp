@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -76,6 +77,7 @@ void TForm1::CreateControls() {
     RegisterAppResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Norva Protocol"));
+    setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
     setFixedSize(817, 397);
     setFont(WindowFont());
     // Qt has no inactive-border colour; an inactive window's background is the nearest.

@@ -220,6 +220,16 @@ private slots:
         QVERIFY(qAbs(Form1->frameGeometry().center().y() - screen.center().y()) <= 2);
     }
 
+    // The emblem of Image1 is also the icon of the main window, of the dialog it owns and of
+    // the boxes, which have no parent.
+    void windowIcons() {
+        QCOMPARE(QImage(QStringLiteral(":/app/emblem.png")).size(), QSize(80, 80));
+        QVERIFY(IsEmblem(Form1->windowIcon()));
+        QVERIFY(IsEmblem(Form3->windowIcon()));
+        QVERIFY(IsEmblem(QGuiApplication::windowIcon()));
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("norva-protocol"));
+    }
+
     void initialStates() {
         QCOMPARE(Form1->ComboBox1->count(), 10);
         for (int n = 1; n <= 10; ++n)

@@ -18,8 +18,11 @@ private slots:
         TempCwd cwd;
         norva::NoteCount = 9;
         std::vector<std::pair<bool, bool>> windowsWhileShown;  // main window, dialog
-        MessageBoxWatcher watcher(
-            [&] { windowsWhileShown.emplace_back(Form1 != nullptr, Form3 != nullptr); });
+        std::vector<bool> emblemShown;
+        MessageBoxWatcher watcher([&] {
+            windowsWhileShown.emplace_back(Form1 != nullptr, Form3 != nullptr);
+            emblemShown.push_back(IsEmblem(QApplication::activeModalWidget()->windowIcon()));
+        });
         norva::CreateWindows();
 
         QCOMPARE(watcher.boxes.size(), std::size_t{2});
@@ -32,6 +35,7 @@ private slots:
         // The first while the main window was being created, the second before the dialog was.
         QCOMPARE(windowsWhileShown[0], std::make_pair(false, false));
         QCOMPARE(windowsWhileShown[1], std::make_pair(true, false));
+        QCOMPARE(emblemShown, std::vector<bool>(2, true));
 
         QCOMPARE(ChannelCaptions(), NumberedTexts());
         for (int n = 1; n <= 16; ++n)

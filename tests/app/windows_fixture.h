@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIcon>
+#include <QImage>
 #include <QLineEdit>
 
 #include <string>
@@ -45,4 +47,14 @@ inline QStringList NumberedTexts() {
     for (int n = 1; n <= 16; ++n)
         texts << QString::number(n);
     return texts;
+}
+
+// Whether the icon shows the emblem of the window's image.
+inline bool IsEmblem(const QIcon& icon) {
+    const QImage emblem = QImage(QStringLiteral(":/app/emblem.png"))
+                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return !emblem.isNull() && !icon.isNull() &&
+           icon.pixmap(emblem.size())
+                   .toImage()
+                   .convertToFormat(QImage::Format_ARGB32_Premultiplied) == emblem;
 }
