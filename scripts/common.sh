@@ -34,12 +34,22 @@ norva_ensure_packages() {
         && $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 }
 
-# norva_build <build dir> [extra cmake arguments...]
-norva_build() {
+# norva_configure <build dir> [extra cmake arguments...]
+norva_configure() {
     local dir="$1"
     shift
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S "$NORVA_ROOT" -B "$dir" "$@" >/dev/null
     fi
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# norva_build <build dir> [extra cmake arguments...]
+norva_build() {
+    norva_configure "$@"
+    cmake --build "$1" --parallel "$(nproc)"
+}
+
+# The test programs of the suites carrying a CTest label; a test is named after its program.
+norva_labelled_tests() {  # <build dir> <label>
+    (cd "$1" && ctest -N -L "$2" | sed -n 's/^ *Test *#[0-9]*: //p')
 }
