@@ -1,0 +1,324 @@
+// One table of speed and memory figures: the pieces in-process with Google Benchmark, and the
+// whole program in processes of its own, each started as the binary starts, with the device
+// played over a pseudo-terminal.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "measured_program.h"
+#include "program_driver.h"
+#include "results_table.h"
+#include "virtual_display.h"
+
+namespace {
+
+using norva::bench::Fixed;
+
+struct Options {
+    int runs = 2;
+    std::string output = "bench-results.md";
+    std::string platform;  // empty: xcb on a private X server when there is one
+    bool core = true;
+    bool program = true;
+    norva::bench::DriverOptions driver;
+    std::vector<char*> benchmarkArguments;
+};
+
+void Usage(const char* name) {
+    std::fprintf(stderr,
+                 "usage: %s [--runs N] [--output FILE] [--platform xcb|offscreen]\n"
+                 "          [--seconds S] [--trials N] [--lines N] [--startups N]\n"
+                 "          [--core-only | --program-only]\n"
+                 "          [--only start-up,idle,latency,flood,memory] [--benchmark_...]\n",
+                 name);
+}
+
+bool Parse(int argc, char** argv, Options& options) {
+    options.benchmarkArguments.push_back(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument.rfind("--benchmark_", 0) == 0) {
+            options.benchmarkArguments.push_back(argv[i]);
+        } else if (argument == "--core-only") {
+            options.program = false;
+        } else if (argument == "--program-only") {
+            options.core = false;
+        } else if (hasValue && argument == "--runs") {
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (hasValue && argument == "--output") {
+            options.output = argv[++i];
+        } else if (hasValue && argument == "--platform") {
+            options.platform = argv[++i];
+        } else if (hasValue && argument == "--seconds") {
+            options.driver.seconds = std::max(1, std::atoi(argv[++i]));
+        } else if (hasValue && argument == "--trials") {
+            options.driver.trials = std::max(1, std::atoi(argv[++i]));
+        } else if (hasValue && argument == "--lines") {
+            options.driver.lines = std::max(1L, std::atol(argv[++i]));
+        } else if (hasValue && argument == "--only") {
+            std::string names = argv[++i];
+            for (std::size_t start = 0; start <= names.size();) {
+                std::size_t end = names.find(',', start);
+                if (end == std::string::npos) end = names.size();
+                options.driver.only.push_back(names.substr(start, end - start));
+                start = end + 1;
+            }
+        } else if (hasValue && argument == "--startups") {
+            options.driver.startups = std::max(0, std::atoi(argv[++i]));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Keeps each benchmark's figure per run, quietly: the table is the only report.
+class CollectingReporter : public benchmark::BenchmarkReporter {
+public:
+    struct Figure {
+        double value;
+        std::string unit;
+    };
+
+    bool ReportContext(const Context&) override { return true; }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            if (run.error_occurred) {
+                figures[run.benchmark_name()] = {std::nan(""), ""};
+                continue;
+            }
+            if (!order_contains(run.benchmark_name())) order.push_back(run.benchmark_name());
+            if (const auto bytes = run.counters.find("bytes_per_second");
+                bytes != run.counters.end()) {
+                figures[run.benchmark_name()] = {bytes->second.value / 1e6, "MB/s"};
+            } else if (const auto items = run.counters.find("items_per_second");
+                       items != run.counters.end()) {
+                figures[run.benchmark_name()] = {items->second.value, "lines/s"};
+            } else {
+                const double ns = run.GetAdjustedRealTime() /
+                                  benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+                figures[run.benchmark_name()] = {ns, "ns"};
+            }
+        }
+    }
+
+    std::vector<std::string> order;
+    std::map<std::string, Figure> figures;
+
+private:
+    bool order_contains(const std::string& name) const {
+        return std::find(order.begin(), order.end(), name) != order.end();
+    }
+};
+
+std::string ExecutablePath() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return std::nan("");
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Largest(const std::vector<double>& values) {
+    return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());
+}
+
+template <typename Field>
+std::vector<double> PerRun(const std::vector<norva::bench::ProgramFigures>& runs, Field field) {
+    std::vector<double> values;
+    for (const auto& run : runs)
+        values.push_back(field(run));
+    return values;
+}
+
+void AddProgramRows(norva::bench::ResultsTable& table, const Options& options,
+                    const std::vector<norva::bench::ProgramFigures>& runs) {
+    using Figures = norva::bench::ProgramFigures;
+    const auto& d = options.driver;
+    const auto taken = [&d](const char* measurement) {
+        return d.only.empty() ||
+               std::find(d.only.begin(), d.only.end(), measurement) != d.only.end();
+    };
+    const auto ms = [](double v) { return Fixed(v, 1) + " ms"; };
+    const auto mb = [](double v) { return Fixed(v, 1) + " MB"; };
+    const auto percent = [](double v) { return Fixed(v, 3) + " %"; };
+    const auto count = [](double v) { return Fixed(v, 0); };
+    const auto below = [](double limit) { return [limit](double v) { return v < limit; }; };
+    const auto atMost = [](double limit) { return [limit](double v) { return v <= limit; }; };
+    const std::string seconds = std::to_string(d.seconds) + " s";
+
+    const std::string starts = std::to_string(runs.empty() ? 0 : runs.front().startupMs.size());
+    table.Add("Start-up to first painted window, median of " + starts + " starts", "< 300 ms",
+              PerRun(runs, [](const Figures& f) { return Median(f.startupMs); }), ms, below(300));
+    table.Add("Start-up to first painted window, slowest of " + starts, "< 300 ms",
+              PerRun(runs, [](const Figures& f) { return Largest(f.startupMs); }), ms, below(300));
+    table.Add("Start-up, of which until main() (libraries loaded), median", "—",
+              PerRun(runs, [](const Figures& f) { return Median(f.mainMs); }), ms);
+    table.Add("Start-up, of which until QApplication is up, median", "—",
+              PerRun(runs, [](const Figures& f) { return Median(f.appMs); }), ms);
+    if (taken("idle")) {
+        table.Add("Idle CPU, port open, device silent, over " + seconds, "< 0.5 % of one core",
+                  PerRun(runs, [](const Figures& f) { return f.idleCpuPercent; }), percent,
+                  below(0.5));
+        table.Add("Idle CPU, device gone (pty master closed), over " + seconds,
+                  "< 0.5 % of one core",
+                  PerRun(runs, [](const Figures& f) { return f.vanishedCpuPercent; }), percent,
+                  below(0.5));
+        table.Add("Resident size at idle, port open", "< 60 MB",
+                  PerRun(runs, [](const Figures& f) { return f.idleResidentMb; }), mb, below(60));
+        table.Add("Timer1 most late vs its 1500 ms schedule, at idle", "— (reference)",
+                  PerRun(runs, [](const Figures& f) { return f.idleTimerLateMs; }), ms);
+    }
+    if (taken("latency")) {
+        const std::string trials = std::to_string(d.trials);
+        table.Add("Answer latency 0x80 0x8F → 0x02, p50 of " + trials + " trials",
+                  "floor: 50 ms quiet gap",
+                  PerRun(runs, [](const Figures& f) { return f.latencyP50Ms; }), ms);
+        table.Add("Answer latency, p99", "≤ 55 ms",
+                  PerRun(runs, [](const Figures& f) { return f.latencyP99Ms; }), ms, atMost(55));
+        table.Add("Answer latency, slowest", "—",
+                  PerRun(runs, [](const Figures& f) { return f.latencyMaxMs; }), ms);
+        table.Add("Answer latency, trials unanswered", "0",
+                  PerRun(runs, [](const Figures& f) { return double(f.latencyMissing); }), count,
+                  atMost(0));
+    }
+    if (taken("flood")) {
+        table.Add(
+            "Flood of 0x20..0x29 for " + seconds + ": bytes handled per second", "≥ 87,300 B/s",
+            PerRun(runs, [](const Figures& f) { return f.floodBytesPerSecond; }),
+            [](double v) { return Fixed(v, 0) + " B/s"; }, [](double v) { return v >= 87300; });
+        table.Add("Flood: bytes sent", "—",
+                  PerRun(runs, [](const Figures& f) { return f.floodBytesSent; }), count);
+        table.Add("Flood: bytes lost (sent − status lines in the log)", "0",
+                  PerRun(runs, [](const Figures& f) { return f.floodBytesLost; }), count,
+                  atMost(0));
+        table.Add("Flood: Timer1 most late vs its 1500 ms schedule", "≤ 100 ms",
+                  PerRun(runs, [](const Figures& f) { return f.floodTimerLateMs; }), ms,
+                  atMost(100));
+        table.Add("Flood: resident size afterwards", "—",
+                  PerRun(runs, [](const Figures& f) { return f.floodResidentMb; }), mb);
+    }
+    if (taken("memory")) {
+        const std::string lines = Fixed(double(d.lines), 0) + " lines";
+        table.Add(
+            "Log pane: resident growth per line, " + lines + " appended", "< 150 B",
+            PerRun(runs, [](const Figures& f) { return f.bytesPerLogLine; }),
+            [](double v) { return Fixed(v, 1) + " B"; }, below(150));
+        table.Add("Log pane: heap growth per line (with reserved, untouched capacity)", "—",
+                  PerRun(runs, [](const Figures& f) { return f.heapBytesPerLogLine; }),
+                  [](double v) { return Fixed(v, 1) + " B"; });
+    }
+}
+
+void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<CollectingReporter>& runs) {
+    if (runs.empty()) return;
+    for (const std::string& name : runs.front().order) {
+        std::vector<double> values;
+        std::string unit;
+        for (const CollectingReporter& run : runs) {
+            const auto it = run.figures.find(name);
+            values.push_back(it == run.figures.end() ? std::nan("") : it->second.value);
+            if (it != run.figures.end()) unit = it->second.unit;
+        }
+        const int digits = unit == "MB/s" ? 1 : 0;
+        table.Add("In-process: " + name, "—", values,
+                  [unit, digits](double v) { return Fixed(v, digits) + " " + unit; });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == norva::bench::kMeasuredProgramArgument)
+        return norva::bench::RunMeasuredProgram(argv[0]);
+
+    Options options;
+    if (!Parse(argc, argv, options)) {
+        Usage(argv[0]);
+        return 2;
+    }
+
+    // The real window system where there is one to be had: a private X server.
+    std::unique_ptr<VirtualDisplay> display;
+    if (options.platform.empty() || options.platform == "xcb") {
+        if (VirtualDisplay::Available()) display = std::make_unique<VirtualDisplay>();
+        if (display && display->ok()) {
+            options.driver.platform = "xcb";
+            options.driver.display = display->name().toStdString();
+        } else if (options.platform == "xcb") {
+            std::fprintf(stderr, "no X server for --platform xcb (is Xvfb installed?)\n");
+            return 1;
+        }
+    }
+    if (options.driver.platform.empty()) options.driver.platform = "offscreen";
+    options.driver.executable = ExecutablePath();
+    options.driver.childLog = options.output + ".program-log";
+    std::remove(options.driver.childLog.c_str());
+
+    // The in-process pane benchmark needs the widget framework, off-screen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+
+    int benchmarkArgc = static_cast<int>(options.benchmarkArguments.size());
+    benchmark::Initialize(&benchmarkArgc, options.benchmarkArguments.data());
+
+    std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
+    std::vector<norva::bench::ProgramFigures> programRuns;
+    for (int run = 0; run < options.runs; ++run) {
+        if (options.core) {
+            std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
+            benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
+        }
+        if (options.program) {
+            std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
+                         options.driver.platform.c_str());
+            programRuns.push_back(norva::bench::MeasureProgram(options.driver));
+        }
+    }
+    benchmark::Shutdown();
+
+    norva::bench::ResultsTable table(options.runs);
+    if (options.program) AddProgramRows(table, options, programRuns);
+    if (options.core) AddCoreRows(table, coreRuns);
+
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
+    std::string report = "Norva Protocol benchmarks, " + std::string(date) +
+                         ". Machine: " + norva::bench::MachineSummary() + ". Window system: " +
+                         (options.driver.platform == "xcb" ? "xcb on Xvfb" : "offscreen") +
+                         ".\n\n" + table.Markdown();
+    std::string problems;
+    for (std::size_t run = 0; run < programRuns.size(); ++run) {
+        for (const std::string& problem : programRuns[run].problems)
+            problems += "- run " + std::to_string(run + 1) + ": " + problem + "\n";
+    }
+    if (!problems.empty()) report += "\nProblems:\n" + problems;
+
+    std::cout << report << std::flush;
+    std::ofstream file(options.output);
+    file << report;
+    return file ? 0 : 1;
+}

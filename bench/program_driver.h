@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace norva::bench {
+
+struct DriverOptions {
+    std::string executable;  // this program, started again as the measured program
+    std::string platform;    // "xcb" (with display) or "offscreen"
+    std::string display;
+    std::string childLog;    // where the measured programs' own output goes
+    int seconds = 10;        // idle and flood windows
+    int trials = 200;        // answer latency
+    long lines = 1'000'000;  // log pane memory
+    int startups = 5;        // start-ups of their own, besides those of the other measurements
+    std::vector<std::string> only;  // names of the measurements to take; empty: all
+};
+
+// What one run of the whole-program measurements found; NaN where a measurement failed.
+struct ProgramFigures {
+    std::vector<double> startupMs;  // every start-up seen in the run
+    std::vector<double> mainMs;     // of which: until main(), the libraries loaded
+    std::vector<double> appMs;      // until the window system was connected
+    double idleCpuPercent;
+    double vanishedCpuPercent;
+    double idleResidentMb;
+    double idleTimerLateMs;
+    double latencyP50Ms;
+    double latencyP99Ms;
+    double latencyMaxMs;
+    int latencyMissing = 0;  // trials without an answer
+    double floodBytesPerSecond;
+    double floodBytesSent;
+    double floodBytesLost;  // sent and not logged as a status line
+    double floodTimerLateMs;
+    double floodResidentMb;
+    double bytesPerLogLine;
+    double heapBytesPerLogLine;
+    std::vector<std::string> problems;
+};
+
+ProgramFigures MeasureProgram(const DriverOptions& options);
+
+}  // namespace norva::bench
