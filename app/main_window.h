@@ -71,6 +71,8 @@ public:
     // Shows the lines appended so far; otherwise they appear when the current event is over.
     void FlushLog() { Memo1->FlushLog(); }
     const norva::ProtocolEngine& Engine() const { return engine_; }
+    // Received bytes handled in one turn of the event loop, at most (plus one block).
+    static constexpr std::size_t kDrainBatchBytes = 8 * 1024;
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
@@ -101,7 +103,7 @@ public slots:
     void Timer1Timer();
     // The port selector's text changed by typing, or an item was picked (also the same one).
     void ComboBox1Change();
-    // Handles every block the receive thread has read so far, in order.
+    // Handles the blocks the receive thread has read, in order, a batch per turn.
     void DrainInbox();
 
 protected:
@@ -118,6 +120,7 @@ private:
 
     // Starts a receive thread on the open port; its blocks come back through DrainInbox.
     void StartReceiving();
+    void HandleBlocks(const std::vector<norva::Block>& blocks);
 
     norva::OperatorCommands commands_;
     norva::ProtocolEngine engine_;

@@ -29,7 +29,7 @@ void TForm1::ComboBox1Change() {
     // Only one receive thread, and none that could use the port after its release: stop it,
     // then handle what it already read while the port it came from is still open.
     StopReceiveThread();
-    DrainInbox();
+    HandleBlocks(inbox_.TakeAll());
     norva::ReleaseComPort(&norva::ComHandle);
     engine_.DropHeldTail();
 
@@ -59,7 +59,14 @@ void TForm1::StartReceiving() {
 }
 
 void TForm1::DrainInbox() {
-    for (const norva::Block& block : inbox_.TakeAll())
+    // A batch at a time, so that a flood cannot hold off the polling timer and the operator's
+    // clicks; the rest waits for the next turn of the event loop.
+    HandleBlocks(inbox_.Take(kDrainBatchBytes));
+    if (!inbox_.Empty()) QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection);
+}
+
+void TForm1::HandleBlocks(const std::vector<norva::Block>& blocks) {
+    for (const norva::Block& block : blocks)
         engine_.HandleBlock(block);
     FlushLog();
 }

@@ -23,15 +23,25 @@ void BlockInbox::Push(Block block, const std::atomic<bool>& giveUp) {
     if (wasEmpty) wake_();
 }
 
-std::vector<Block> BlockInbox::TakeAll() {
+std::vector<Block> BlockInbox::Take(std::size_t maxBytes) {
     std::vector<Block> taken;
     {
         std::lock_guard lock(mutex_);
-        taken.swap(blocks_);
-        pendingBytes_ = 0;
+        std::size_t bytes = 0;
+        while (!blocks_.empty() && bytes < maxBytes) {
+            bytes += blocks_.front().size();
+            pendingBytes_ -= blocks_.front().size();
+            taken.push_back(std::move(blocks_.front()));
+            blocks_.pop_front();
+        }
     }
     drained_.notify_all();
     return taken;
+}
+
+bool BlockInbox::Empty() {
+    std::lock_guard lock(mutex_);
+    return blocks_.empty();
 }
 
 void ReceiveBlock(PortHandle& port, BlockInbox& inbox, const std::atomic<bool>& stopRequested) {

@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -29,14 +31,17 @@ public:
     // and adds the block all the same, so no byte that was read is lost.
     void Push(Block block, const std::atomic<bool>& giveUp);
 
-    std::vector<Block> TakeAll();
+    // Takes blocks from the front until they hold at least maxBytes, or the inbox is empty.
+    std::vector<Block> Take(std::size_t maxBytes);
+    std::vector<Block> TakeAll() { return Take(std::numeric_limits<std::size_t>::max()); }
+    bool Empty();
 
 private:
     std::function<void()> wake_;
     const std::size_t capacityBytes_;
     std::mutex mutex_;
     std::condition_variable drained_;
-    std::vector<Block> blocks_;
+    std::deque<Block> blocks_;
     std::size_t pendingBytes_ = 0;
 };
 

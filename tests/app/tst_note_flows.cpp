@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <QTest>
 #include <random>
 #include <thread>
@@ -198,6 +200,23 @@ private slots:
         // Still answering afterwards.
         Device({0xA1});
         QVERIFY(DeviceReceives(*pty_, 0x02));
+    }
+
+    // A backlog is worked off a batch per turn of the event loop, so the polling timer and the
+    // operator's clicks are never held off for long; nothing is lost on the way.
+    void backlogHandledInBatches() {
+        constexpr std::size_t kBytes = 40000;
+        const std::size_t before = Form1->Engine().bytesHandled();
+        // The write returns once the receive thread has taken in all but the last few bytes;
+        // the window's thread stays away meanwhile, so the whole burst waits in the inbox.
+        pty_->Write(Bytes(kBytes, 0x20));
+        ::usleep(300 * 1000);
+        QCoreApplication::sendPostedEvents(Form1);  // one turn
+        const std::size_t firstTurn = Form1->Engine().bytesHandled() - before;
+        QVERIFY(firstTurn > 0);
+        QVERIFY2(firstTurn <= TForm1::kDrainBatchBytes + norva::kBlockSize,
+                 qPrintable(QString::number(firstTurn)));
+        QTRY_COMPARE(Form1->Engine().bytesHandled() - before, kBytes);
     }
 
 private:
