@@ -72,7 +72,7 @@ public:
     void FlushLog() { Memo1->FlushLog(); }
     const norva::ProtocolEngine& Engine() const { return engine_; }
     // Received bytes handled in one turn of the event loop, at most (plus one block).
-    static constexpr std::size_t kDrainBatchBytes = 8 * 1024;
+    static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
