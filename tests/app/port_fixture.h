@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "process_cpu.h"
 #include "pty_pair.h"
+#include "serial/com_port.h"
 #include "serial/rs232.h"
+#include "temp_cwd.h"
+#include "windows_fixture.h"
 
 // Picks an item the way the operator does: open the list, move to the item, press Enter.
 inline void PickItem(QComboBox* combo, const QString& item) {
@@ -72,4 +76,34 @@ public:
 
 private:
     std::string name_;
+};
+
+// The program's windows in a fresh working folder, shown, polling stopped, with Com3 opened on a
+// pseudo-terminal whose other end the test plays as the acceptor. Everything is taken down and
+// the port released when the object goes.
+class WindowsOnDevice {
+public:
+    explicit WindowsOnDevice(const std::string& billValues) : mapping_(3, pty_.slavePath()) {
+        WriteFileBytes("BILLVALUE.TXT", billValues);
+        norva::CreateWindows();
+        Form1->show();
+        exposed_ = QTest::qWaitForWindowExposed(Form1);
+        Form1->Timer1->stop();
+        PickItem(Form1->ComboBox1, "Com3");
+    }
+    ~WindowsOnDevice() {
+        DestroyWindows();
+        norva::ReleaseComPort(&norva::ComHandle);
+    }
+    WindowsOnDevice(const WindowsOnDevice&) = delete;
+    WindowsOnDevice& operator=(const WindowsOnDevice&) = delete;
+
+    bool ready() const { return pty_.ok() && exposed_ && norva::ComHandle.IsOpen(); }
+    const PtyPair& device() const { return pty_; }
+
+private:
+    TempCwd cwd_;
+    PtyPair pty_;
+    PortMapping mapping_;
+    bool exposed_ = false;
 };

@@ -34,27 +34,13 @@ class DecisionFocusTest : public QObject {
 
 private slots:
     void init() {
-        cwd_ = std::make_unique<TempCwd>();
-        WriteFileBytes("BILLVALUE.TXT", "100\r\n200\r\n500\r\n");
-        pty_ = std::make_unique<PtyPair>();
-        QVERIFY(pty_->ok());
-        mapping_ = std::make_unique<PortMapping>(3, pty_->slavePath());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
-        Form1->Timer1->stop();
-        PickItem(Form1->ComboBox1, "Com3");
-        QVERIFY(norva::ComHandle.IsOpen());
+        bench_ = std::make_unique<WindowsOnDevice>("100\r\n200\r\n500\r\n");
+        QVERIFY(bench_->ready());
+        pty_ = &bench_->device();
         Form1->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form1));
     }
-    void cleanup() {
-        DestroyWindows();
-        norva::ReleaseComPort(&norva::ComHandle);
-        mapping_.reset();
-        pty_.reset();
-        cwd_.reset();
-    }
+    void cleanup() { bench_.reset(); }
 
     void disabledButtonPassesNoKeyOn_data() {
         QTest::addColumn<QString>("button");  // focused, and pressed with Space if answered
@@ -118,9 +104,8 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TempCwd> cwd_;
-    std::unique_ptr<PtyPair> pty_;
-    std::unique_ptr<PortMapping> mapping_;
+    std::unique_ptr<WindowsOnDevice> bench_;
+    const PtyPair* pty_ = nullptr;
 };
 
 QTEST_MAIN(DecisionFocusTest)

@@ -20,24 +20,11 @@ class NoteFlowsTest : public QObject {
 
 private slots:
     void init() {
-        cwd_ = std::make_unique<TempCwd>();
-        WriteFileBytes("BILLVALUE.TXT", "100\r\n200\r\n500\r\n1000\r\n");
-        pty_ = std::make_unique<PtyPair>();
-        mapping_ = std::make_unique<PortMapping>(3, pty_->slavePath());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
-        Form1->Timer1->stop();
-        PickItem(Form1->ComboBox1, "Com3");
-        QVERIFY(norva::ComHandle.IsOpen());
+        bench_ = std::make_unique<WindowsOnDevice>("100\r\n200\r\n500\r\n1000\r\n");
+        QVERIFY(bench_->ready());
+        pty_ = &bench_->device();
     }
-    void cleanup() {
-        DestroyWindows();
-        norva::ReleaseComPort(&norva::ComHandle);
-        mapping_.reset();
-        pty_.reset();
-        cwd_.reset();
-    }
+    void cleanup() { bench_.reset(); }
 
     void escrowAcceptStackAndPolling() {
         Form1->Timer1->start(20);
@@ -222,9 +209,8 @@ private slots:
 private:
     void Device(const Bytes& bytes) { pty_->Write(bytes); }
 
-    std::unique_ptr<TempCwd> cwd_;
-    std::unique_ptr<PtyPair> pty_;
-    std::unique_ptr<PortMapping> mapping_;
+    std::unique_ptr<WindowsOnDevice> bench_;
+    const PtyPair* pty_ = nullptr;
 };
 
 QTEST_MAIN(NoteFlowsTest)
