@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace norva {
+
+// The port a stretch of traffic ran on: "COM1", the device it opened, the line settings.
+struct PortIdentity {
+    std::string portName;
+    std::string devicePath;
+    std::string modeString;
+};
+
+// Microseconds since the Unix epoch, UTC.
+std::int64_t UnixMicrosNow();
+
+// Whoever keeps evidence of the traffic: told of every port opened, every block given to the
+// engine and every byte that went out. Called on the thread that runs the engine, in the order
+// the traffic happened.
+class TrafficSink {
+public:
+    virtual ~TrafficSink() = default;
+
+    // A port selection or a reconnection opened this port; the traffic after it runs there.
+    virtual void PortOpened(std::int64_t unixMicros, const PortIdentity& port) = 0;
+    // One block exactly as the engine is given it, timed at the arrival of its first byte.
+    virtual void Received(std::int64_t firstByteUnixMicros,
+                          std::span<const std::uint8_t> block) = 0;
+    // One byte written to the port, timed when it was written.
+    virtual void Sent(std::int64_t unixMicros, std::uint8_t byte) = 0;
+};
+
+}  // namespace norva
