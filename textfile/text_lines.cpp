@@ -171,6 +171,9 @@ std::string WriteTextLines(const std::string& fileName, const std::vector<std::s
     std::string target = fileName;
     if (exists) {
         if (S_ISDIR(st.st_mode)) return CannotCreateText(fileName);
+        // A file read-only by its mode is refused even where the open below would succeed, as
+        // it does for root.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return CannotCreateText(fileName);
         // Refuse before touching anything when the file itself may not be written.
         const int probe = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (probe < 0) return CannotCreateText(fileName);
