@@ -206,9 +206,13 @@ private slots:
         QVERIFY(shownFor != nullptr);
         QCOMPARE(shownFor->interval(), TForm1::kTransientProblemMs);
         MessageBoxWatcher watcher;
-        Form1->ShowTransientProblem("Channel 4: '4x' is not a valid integer value");
-        QCOMPARE(Form1->StatusBar1->PanelText(3),
-                 QStringLiteral("Channel 4: '4x' is not a valid integer value"));
+        // Markup in a caption shows as typed: the panel needs the width of every character.
+        const QString problem =
+            QStringLiteral("Channel 4: '<b>5</b>' is not a valid integer value");
+        Form1->ShowTransientProblem(problem.toStdString());
+        QCOMPARE(Form1->StatusBar1->PanelText(3), problem);
+        const QLabel* panel = Form1->StatusBar1->PanelLabel(3);
+        QVERIFY(panel->sizeHint().width() >= panel->fontMetrics().horizontalAdvance(problem));
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
         QTRY_COMPARE(Form1->StatusBar1->PanelText(3), QStringLiteral("Norva Protocol"));
