@@ -174,6 +174,30 @@ private slots:
         QCOMPARE(ChannelCaptions(), captions);
     }
 
+    // An entry as long as the file reader keeps comes back whole from an untouched Done.
+    void longEntriesSurviveAnUntouchedDone_data() {
+        QTest::addColumn<int>("length");
+        QTest::newRow("past a plain edit box's limit") << 40000;
+        QTest::newRow("the reader's limit, 1 MiB") << (1 << 20);
+    }
+    void longEntriesSurviveAnUntouchedDone() {
+        QFETCH(int, length);
+        DestroyWindows();
+        std::string bytes = LetterBytes();
+        bytes.replace(0, 1, std::string(static_cast<std::size_t>(length), '7'));
+        WriteFileBytes("BILLVALUE.TXT", bytes);
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        MessageBoxWatcher* boxes = nullptr;
+        Configure(boxes, [&] {
+            QCOMPARE(Form3->Edit1->text().size(), length);
+            QTest::mouseClick(Form3->Button1, Qt::LeftButton);
+        });
+        QCOMPARE(ReadFileBytes("BILLVALUE.TXT"), bytes);
+        QCOMPARE(Form1->CheckBox1->text().size(), length);
+    }
+
     // A failed save keeps everything: the file, the typed texts, the captions and the count.
     void doneCannotWrite_data() {
         QTest::addColumn<bool>("readOnly");
