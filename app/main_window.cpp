@@ -11,12 +11,6 @@
 
 TForm1* Form1 = nullptr;
 
-// Resources compiled into a static library are registered only when asked for; the macro has
-// to be used outside any namespace.
-static void RegisterAppResources() {
-    Q_INIT_RESOURCE(app);
-}
-
 namespace {
 
 QFont WindowFont() {
@@ -74,7 +68,6 @@ TForm1::TForm1(QWidget* parent)
 }
 
 void TForm1::CreateControls() {
-    RegisterAppResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Norva Protocol"));
     setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
