@@ -69,6 +69,24 @@ norva_build() {
     cmake --build "$1" --parallel "$(nproc)"
 }
 
+# norva_build_quietly <build dir> <targets...>: one line to say so; the compiler's output only
+# when the build fails.
+norva_build_quietly() {
+    local dir="$1"
+    shift
+    echo "Building in ${dir#"$NORVA_ROOT"/} ..." >&2
+    local log status=0
+    log=$(mktemp "${TMPDIR:-/tmp}/norva-build.XXXXXX")
+    { norva_configure "$dir" && cmake --build "$dir" --parallel "$(nproc)" --target "$@"; } \
+        >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+        echo "The build failed (status $status)." >&2
+    fi
+    rm -f "$log"
+    return "$status"
+}
+
 # The test programs of the suites carrying a CTest label; a test is named after its program.
 norva_labelled_tests() {  # <build dir> <label>
     (cd "$1" && ctest -N -L "$2" | sed -n 's/^ *Test *#[0-9]*: //p')
