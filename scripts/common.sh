@@ -10,7 +10,7 @@ NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev xvfb fonts-liberation fon
 # The fuzz targets are built with clang and its libFuzzer runtime.
 NORVA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The test command also checks the formatting and the installed AppStream file.
-NORVA_CHECK_PACKAGES=(clang-format)
+NORVA_CHECK_PACKAGES=(clang-format appstream)
 
 norva_missing_packages() {
     local missing=() pkg
