@@ -37,10 +37,12 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
-TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, int left, int top,
-                              norva::TDigitsLength length, std::uint8_t margin) {
+// spokenName: what assistive technology calls the display.
+TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, const char* spokenName, int left,
+                              int top, norva::TDigitsLength length, std::uint8_t margin) {
     auto* panel = new TDigitsPanel(parent);
     panel->setObjectName(QString::fromLatin1(name));
+    panel->setAccessibleName(QString::fromLatin1(spokenName));
     panel->SetDigits(&norva::DigitStrip());
     panel->SetLength(length);
     panel->SetMargin(margin);
@@ -98,7 +100,7 @@ void TForm1::CreateControls() {
         *boxes[n - 1] = box;
     }
 
-    DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", 8, 240, 3, 2);
+    DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", "Note Count", 8, 240, 3, 2);
 
     Memo1 = new norva::ProtocolLogPane(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -106,8 +108,9 @@ void TForm1::CreateControls() {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setTabChangesFocus(true);  // Tab moves on through the window, as everywhere else
 
-    Label2 = new QLabel(this);
+    Label2 = new norva::StateLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAccessibleName(QStringLiteral("Link"));
     Label2->setFont(TahomaBold());
     Label2->setAutoFillBackground(true);
     Label2->move(272, 200);
@@ -130,8 +133,8 @@ void TForm1::CreateControls() {
     RadioGroup1->SetItemIndex(0);
 
     Button1 = MakeButton(this, "Button1", "RESET", {384, 184, 129, 25}, true);
-    DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", 137, 240, 5, 2);
-    DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", 8, 304, 8, 3);
+    DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", "Note in Escrow", 137, 240, 5, 2);
+    DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", "Credit", 8, 304, 8, 3);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -16,6 +16,7 @@
 #include "protocol/engine_window.h"
 #include "protocol/operator_commands.h"
 #include "widgets/digits_panel.h"
+#include "widgets/display_accessibility.h"
 
 // The operator's window: the note channels, the displays, the commands, the port selector and
 // the protocol log. The engine and the commands reach its controls through EngineWindow.
@@ -46,7 +47,7 @@ public:
     QCheckBox* CheckBox16;
     TDigitsPanel* DigitsPanel1;
     norva::ProtocolLogPane* Memo1;
-    QLabel* Label2;
+    norva::StateLabel* Label2;
     QPushButton* BitBtn6;
     QPushButton* BitBtn7;
     QPushButton* BitBtn8;

@@ -37,7 +37,7 @@ void TForm1::SetLinkIndicator(std::string_view caption, std::uint32_t rgb) {
     QPalette colours = Label2->palette();
     colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
     Label2->setPalette(colours);
-    Label2->setText(FromUtf8(caption));
+    Label2->SetState(FromUtf8(caption));
     Label2->adjustSize();
 }
 

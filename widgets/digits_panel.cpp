@@ -1,5 +1,6 @@
 #include "widgets/digits_panel.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <charconv>
 #include <optional>
 
+#include "widgets/display_accessibility.h"
 #include "widgets/panel_color.h"
 
 namespace norva {
@@ -29,6 +31,7 @@ int ClampToWidgetSize(std::int64_t extent) {
 }  // namespace
 
 TDigitsPanel::TDigitsPanel(QWidget* owner) : QWidget(owner) {
+    InstallDisplayAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Every field is still zero here, so this makes the panel 0 x 0 until it is next sized.
     SetBounds(x(), y(), width(), height());
@@ -83,8 +86,15 @@ void TDigitsPanel::SetValue(std::int32_t value) {
     const std::int64_t magnitude = value < 0 ? -static_cast<std::int64_t>(value) : value;
     const std::optional<std::int64_t> power = PowerOfTen(length_);
     // Only |INT32_MIN| with ten or more digits escapes 32 bits; it keeps its own bit pattern.
-    value_ = static_cast<std::int32_t>(power ? magnitude % *power : magnitude);
+    const auto reduced = static_cast<std::int32_t>(power ? magnitude % *power : magnitude);
+    const bool changed = reduced != value_;
+    value_ = reduced;
     update();
+    if (changed && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this,
+                                          QVariant::fromValue(static_cast<std::uint32_t>(value_)));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TDigitsPanel::SetBounds(int left, int top, int /*width*/, int /*height*/) {
