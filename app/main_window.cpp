@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/port_selector_help.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -65,6 +66,8 @@ TForm1::TForm1(QWidget* parent)
         ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
+    new norva::PortSelectorHelp(
+        ComboBox1, [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     FormCreate();
 }
 
