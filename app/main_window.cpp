@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/port_selector_help.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -6,8 +7,6 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
-
-#include "serial/com_port.h"
 
 TForm1* Form1 = nullptr;
 
@@ -55,10 +54,7 @@ TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, const char* spo
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
-      engine_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
-      inbox_(
-          [this] { QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection); }) {
+      link_(*this) {
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -66,6 +62,8 @@ TForm1::TForm1(QWidget* parent)
         ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
+    new norva::PortSelectorHelp(
+        ComboBox1, [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     FormCreate();
 }
 
@@ -222,6 +220,10 @@ void TForm1::ConnectHandlers() {
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
+    connect(&link_, &norva::AcceptorLink::BlocksHandled, this, &TForm1::FlushLog);
+    connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
+    connect(&link_, &norva::AcceptorLink::DeviceBack, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     connect(problemTimer_, &QTimer::timeout, this,
             [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
 }

@@ -83,6 +83,11 @@ int TForm1::EscrowSetting() const {
     return RadioGroup1->ItemIndex();
 }
 
+void TForm1::ShowLastingState(const QString& text) {
+    StatusBar1->SetPanelText(3, text);
+    problemTimer_->stop();
+}
+
 void TForm1::ShowTransientProblem(std::string_view text) {
     StatusBar1->SetPanelText(3, FromUtf8(text));
     problemTimer_->start();

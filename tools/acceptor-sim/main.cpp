@@ -83,13 +83,15 @@ int main(int argc, char** argv) {
     const int stopFd = StopDescriptor();
     if (stopFd < 0) return Fail(kExitDevice, "cannot make the stop pipe");
 
-    const auto line = options.device.empty() ? SerialLine::CreatePty(error)
-                                             : SerialLine::OpenDevice(options.device, error);
-    if (!line) return Fail(kExitDevice, error);
+    auto made =
+        options.device.empty() ? SerialLine::CreatePty() : SerialLine::OpenDevice(options.device);
+    if (!made.value) return Fail(kExitDevice, made.outcome.text());
+    const std::unique_ptr<SerialLine> line = std::move(made.value);
     std::unique_ptr<SymbolicLink> link;
     if (!options.link.empty()) {
-        link = SymbolicLink::Create(options.link, line->path(), error);
-        if (!link) return Fail(kExitDevice, error);
+        auto linked = SymbolicLink::Create(options.link, line->path());
+        if (!linked.value) return Fail(kExitDevice, linked.outcome.text());
+        link = std::move(linked.value);
     }
 
     SimulatorSetup setup;
