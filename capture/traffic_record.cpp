@@ -106,9 +106,10 @@ void TrafficRecord::Clear() {
     // Keeps the port in effect: traffic recorded after a clear still runs on it.
     std::optional<PortIdentity> current;
     if (const PortIdentity* port = currentPort()) current = *port;
-    events_.clear();
-    arena_.clear();
-    ports_.clear();
+    // Cleared to give the memory back, not only the contents.
+    events_ = {};
+    arena_ = {};
+    ports_ = {};
     leadingPort_.reset();
     if (current) {
         ports_.push_back(std::move(*current));

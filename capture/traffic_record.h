@@ -37,7 +37,8 @@ public:
     std::size_t MemoryBytes() const;
     void Clear();
     // Drops the oldest events; a budget keeps the record in bounds this way. The port the
-    // remaining traffic started on is kept.
+    // remaining traffic started on is kept. Each call moves what remains, so trim by a good
+    // share at a time rather than an event at a time.
     void DropOldest(std::size_t count);
     void DropOldestFraction(double fraction);
 
