@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "host_end.h"
+#include "pty_pair.h"
 
 namespace {
 
@@ -46,7 +47,10 @@ struct Outcome {
 
 // Plays the bench's part until the simulator exits: answers as the protocol asks, and polls
 // once after the power-up.
-Outcome Replay(const QByteArray& capture, const Bench& bench, const QString& speed = "1") {
+// On a real device (a pseudo-terminal of the test's own) when asked, else on the simulator's
+// pseudo-terminal through its link.
+Outcome Replay(const QByteArray& capture, const Bench& bench, const QString& speed = "1",
+               bool device = false) {
     QTemporaryDir dir;
     const QString file = dir.filePath("session.txt");
     QFile f(file);
@@ -55,13 +59,15 @@ Outcome Replay(const QByteArray& capture, const Bench& bench, const QString& spe
     f.close();
     const QString link = dir.filePath("acceptor");
 
+    PtyPair line;
     QProcess sim;
     sim.start(QStringLiteral(NORVA_ACCEPTOR_SIM),
-              {"--replay", file, "--link", link, "--speed", speed});
+              {"--replay", file, device ? "--device" : "--link",
+               device ? QString::fromStdString(line.slavePath()) : link, "--speed", speed});
     Outcome outcome;
     if (sim.waitForReadyRead(kPatienceMs) && sim.canReadLine()) {
         outcome.out = QString::fromUtf8(sim.readLine());
-        const int host = OpenHostEnd(link.toStdString());
+        const int host = device ? line.master() : OpenHostEnd(link.toStdString());
         QElapsedTimer clock;
         clock.start();
         qint64 escrowAt = -1;
@@ -80,7 +86,7 @@ Outcome Replay(const QByteArray& capture, const Bench& bench, const QString& spe
             }
             WriteBytes(host, answer);
         }
-        if (host >= 0) ::close(host);
+        if (host >= 0 && !device) ::close(host);
     }
     sim.waitForFinished(kPatienceMs);
     if (sim.exitStatus() == QProcess::NormalExit) outcome.status = sim.exitCode();
@@ -101,26 +107,38 @@ private slots:
         QTest::addColumn<int>("extra");         // -1: none
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("device");
 
         const QString powerUp = " << 02   capture 02   match";
         const QString polls = "polls set aside: 1 in the capture, 1 from the host";
-        QTest::newRow("all match")
-            << Capture("02", 300) << 0x02 << -1 << 0
-            << QStringList{
-                   ">> 80 8F",    powerUp, " << 0C   poll, set aside",
-                   ">> 81 8F 40", ">> 10", "replay: answers matched 2, differed 0; " + polls};
+        QTest::newRow("all match") << Capture("02", 300) << 0x02 << -1 << 0
+                                   << QStringList{">> 80 8F",
+                                                  powerUp,
+                                                  " << 0C   poll, set aside",
+                                                  ">> 81 8F 40",
+                                                  ">> 10",
+                                                  "replay: answers matched 2, differed 0; " + polls}
+                                   << false;
         QTest::newRow("capture edited to expect a reject")
             << Capture("0F", 300) << 0x02 << -1 << 5
             << QStringList{powerUp, " << 02   capture 0F   DIFFERS",
-                           "replay: answers matched 1, differed 1; " + polls};
+                           "replay: answers matched 1, differed 1; " + polls}
+            << false;
         QTest::newRow("answer missing")
             << Capture("02", 300) << -1 << -1 << 5
             << QStringList{" << --   capture 02   DIFFERS",
-                           "replay: answers matched 1, differed 1; " + polls};
+                           "replay: answers matched 1, differed 1; " + polls}
+            << false;
         QTest::newRow("answer not in the capture")
             << Capture("02", 300) << 0x02 << 0x30 << 5
             << QStringList{" << 30   capture --   DIFFERS",
-                           "replay: answers matched 2, differed 1; " + polls};
+                           "replay: answers matched 2, differed 1; " + polls}
+            << false;
+        QTest::newRow("all match on a device")
+            << Capture("02", 300) << 0x02 << -1 << 0
+            << QStringList{powerUp, " << 02   capture 02   match",
+                           "replay: answers matched 2, differed 0; " + polls}
+            << true;
     }
 
     void replayJudgesTheHostsAnswers() {
@@ -129,13 +147,15 @@ private slots:
         QFETCH(int, extra);
         QFETCH(int, status);
         QFETCH(QStringList, lines);
+        QFETCH(bool, device);
         Bench bench;
         bench.escrowAnswer.reset();
         if (escrowAnswer >= 0) bench.escrowAnswer = std::uint8_t(escrowAnswer);
         if (extra >= 0) bench.extraAfterPowerUp = std::uint8_t(extra);
 
-        const Outcome outcome = Replay(capture, bench);
-        QVERIFY2(outcome.out.startsWith("pty /dev/pts/"), qPrintable(outcome.out));
+        const Outcome outcome = Replay(capture, bench, "1", device);
+        QVERIFY2(outcome.out.startsWith(device ? "device /dev/pts/" : "pty /dev/pts/"),
+                 qPrintable(outcome.out));
         qsizetype from = 0;
         for (const QString& line : lines) {
             const qsizetype at = outcome.out.indexOf(line, from);
