@@ -165,7 +165,10 @@ std::string WriteTextLines(const std::string& fileName, const std::vector<std::s
         content += line;
         content += "\r\n";
     }
+    return WriteFileSafely(fileName, content);
+}
 
+std::string WriteFileSafely(const std::string& fileName, std::string_view content) {
     struct stat st {};
     const bool exists = ::stat(fileName.c_str(), &st) == 0;
     std::string target = fileName;

@@ -53,6 +53,9 @@ std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLi
 // refused for every user, root included.
 std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines);
 
+// The same safe replacement for content that is already laid out, line ends included.
+std::string WriteFileSafely(const std::string& fileName, std::string_view content);
+
 std::string CannotOpenText(const std::string& fileName);
 std::string CannotCreateText(const std::string& fileName);
 inline constexpr std::string_view kStreamWriteErrorText = "Stream write error";
