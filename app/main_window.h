@@ -8,9 +8,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
+#include "billvalues/bill_values.h"
 #include "protocol/block_inbox.h"
 #include "protocol/engine.h"
 #include "protocol/engine_window.h"
@@ -123,6 +126,7 @@ private:
     void StartReceiving();
     void HandleBlocks(const std::vector<norva::Block>& blocks);
 
+    std::array<QCheckBox*, norva::kChannelCount> channelBoxes_{};
     norva::OperatorCommands commands_;
     norva::ProtocolEngine engine_;
     norva::BlockInbox inbox_;

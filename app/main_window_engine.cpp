@@ -1,6 +1,7 @@
 #include <QPalette>
 
 #include "app/main_window.h"
+#include "app/window_constants.h"
 
 namespace {
 
@@ -84,6 +85,6 @@ int TForm1::EscrowSetting() const {
 }
 
 void TForm1::ShowTransientProblem(std::string_view text) {
-    StatusBar1->SetPanelText(3, FromUtf8(text));
+    StatusBar1->SetPanelText(norva::kTitleStatusPanel, FromUtf8(text));
     problemTimer_->start();
 }

@@ -1,6 +1,7 @@
 #include "app/com_thread.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/window_constants.h"
 #include "serial/com_port.h"
 #include "serial/comm_ini.h"
 
@@ -8,7 +9,7 @@ namespace {
 
 // The number of the port an item names, "Com1" to "Com10" exactly; 0 for any other text.
 int PortNumberOfItem(const QString& text) {
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= norva::kPortCount; ++n) {
         if (text == QStringLiteral("Com%1").arg(n)) return n;
     }
     return 0;
@@ -48,7 +49,7 @@ void TForm1::ComboBox1Change() {
     } else {
         StartReceiving();
     }
-    StatusBar1->SetPanelText(1, text);
+    StatusBar1->SetPanelText(norva::kPortStatusPanel, text);
 }
 
 void TForm1::StartReceiving() {

@@ -59,7 +59,8 @@ private slots:
         TypeInto(Form1->ComboBox1, "Com1");
         QVERIFY(norva::ComHandle.IsOpen());
 
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(),
+                                  QString::fromLatin1(norva::kEnableBaCaption.data()), 5000);
         QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
 
         QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn6->isEnabled(), 10000);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/startup.h"
+#include "app/window_constants.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
@@ -12,6 +13,10 @@
 #include "windows_fixture.h"
 
 namespace {
+
+QString Caption(std::string_view caption) {
+    return QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+}
 
 QString LogOf(TForm1* window) {
     window->FlushLog();
@@ -122,7 +127,8 @@ private slots:
             captions << Form1->BitBtn5->text();
         }
         if (clicks.count("BitBtn5") == 2) {
-            QCOMPARE(captions, (QStringList{"Enable BA", "Disable BA"}));
+            QCOMPARE(captions, (QStringList{Caption(norva::kEnableBaCaption),
+                                            Caption(norva::kDisableBaCaption)}));
         }
         QCOMPARE(LogOf(Form1), log);
         const std::vector<std::uint8_t> bytes = pty_->ReadUntilQuiet(50);
@@ -152,7 +158,7 @@ private slots:
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);
         QVERIFY(Form1->Timer1->isActive());
         QCOMPARE(Form1->Button3->text(), QStringLiteral("Polling"));
-        QCOMPARE(Form1->Timer1->interval(), 1500);
+        QCOMPARE(Form1->Timer1->interval(), norva::kPollIntervalMs);
         // A fresh interval: nowhere near a firing left over from before.
         QVERIFY(Form1->Timer1->remainingTime() > 1000);
     }
@@ -211,12 +217,13 @@ private slots:
         const QString problem =
             QStringLiteral("Channel 4: '<b>5</b>' is not a valid integer value");
         Form1->ShowTransientProblem(problem.toStdString());
-        QCOMPARE(Form1->StatusBar1->PanelText(3), problem);
-        const QLabel* panel = Form1->StatusBar1->PanelLabel(3);
+        QCOMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel), problem);
+        const QLabel* panel = Form1->StatusBar1->PanelLabel(norva::kTitleStatusPanel);
         QVERIFY(panel->sizeHint().width() >= panel->fontMetrics().horizontalAdvance(problem));
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
-        QTRY_COMPARE(Form1->StatusBar1->PanelText(3), QStringLiteral("Norva Protocol"));
+        QTRY_COMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel),
+                     QStringLiteral("Norva Protocol"));
         QVERIFY(watcher.boxes.empty());
     }
 
@@ -239,9 +246,8 @@ private slots:
                                 << "0"
                                 << "10";
         QTest::newRow("link") << "Label2"
-                              << "Link"
-                              << "No Link"
-                              << "Linking Now";
+                              << "Link" << Caption(norva::kNoLinkCaption)
+                              << Caption(norva::kLinkingNowCaption);
     }
     void displaysSpeakTheirNameAndValue() {
         QFETCH(QString, control);
@@ -256,7 +262,7 @@ private slots:
         QCOMPARE(spoken->text(QAccessible::Value), before);
 
         if (control == "Label2")
-            Form1->SetLinkIndicator("Linking Now", 0x008000);
+            Form1->SetLinkIndicator(norva::kLinkingNowCaption, 0x008000);
         else
             Form1->findChild<TDigitsPanel*>(control)->SetValue(after.toInt());
         QCOMPARE(spoken->text(QAccessible::Value), after);

@@ -281,8 +281,8 @@ private slots:
         QVERIFY(bench.window.events.empty());
         bench.Feed({0x00});
         QCOMPARE(bench.window.events, kLinkEvents);
-        QCOMPARE(bench.window.linkCaption, std::string("Linking Now"));
-        QCOMPARE(bench.window.status[2], std::string("Linking"));
+        QCOMPARE(bench.window.linkCaption, std::string(kLinkingNowCaption));
+        QCOMPARE(bench.window.status[kLinkStatusPanel], std::string(kLinkingStatusText));
         bench.Feed({0x20, 0x21});
         QCOMPARE(std::count(bench.window.events.begin(), bench.window.events.end(),
                             std::string("link Linking Now")),
