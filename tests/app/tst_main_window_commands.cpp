@@ -8,6 +8,7 @@
 #include "app/window_constants.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
@@ -47,21 +48,18 @@ class MainWindowCommandsTest : public QObject {
 
 private slots:
     void init() {
-        cwd_ = std::make_unique<TempCwd>();
-        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
         pty_ = std::make_unique<PtyPair>();
         QVERIFY(pty_->ok());
-        ::setenv("NORVA_COM1", pty_->slavePath().c_str(), 1);
+        com1_ = std::make_unique<ScopedEnv>("NORVA_COM1", pty_->slavePath());
+        windows_ = std::make_unique<ShownWindows>();
+        QVERIFY(windows_->ready());
         QCOMPARE(norva::OpenComPort(&norva::ComHandle, "COM1", "9600,E,8,1"), norva::kOpened);
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
     }
     void cleanup() {
-        DestroyWindows();
+        windows_.reset();
         norva::CloseComPort(&norva::ComHandle);
+        com1_.reset();
         pty_.reset();
-        cwd_.reset();
     }
 
     void buttons_data() {
@@ -273,8 +271,9 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TempCwd> cwd_;
     std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<ScopedEnv> com1_;
+    std::unique_ptr<ShownWindows> windows_;
 };
 
 QTEST_MAIN(MainWindowCommandsTest)

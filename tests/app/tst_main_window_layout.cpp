@@ -18,15 +18,13 @@ class MainWindowLayoutTest : public QObject {
 
 private slots:
     void initTestCase() {
-        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        windows_ = std::make_unique<ShownWindows>();
+        QVERIFY(windows_->ready());
     }
-    void cleanupTestCase() { DestroyWindows(); }
+    void cleanupTestCase() { windows_.reset(); }
 
 private:
-    TempCwd cwd_;
+    std::unique_ptr<ShownWindows> windows_;
 
 private slots:
 
