@@ -1,10 +1,8 @@
 #include "app/main_window.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLineEdit>
-#include <QScreen>
 #include <QScrollBar>
 
 #include "app/window_constants.h"
@@ -68,7 +66,7 @@ TForm1::TForm1(QWidget* parent)
 
 void TForm1::CreateControls() {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Norva Protocol"));
+    setWindowTitle(Latin1(norva::kWindowCaption));
     setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
     setFixedSize(817, 397);
     setFont(WindowFont());
@@ -158,7 +156,7 @@ void TForm1::CreateControls() {
     StatusBar1->SetPanel(0, 50, QStringLiteral("PORT"));
     StatusBar1->SetPanel(norva::kPortStatusPanel, 45, QString());
     StatusBar1->SetPanel(norva::kLinkStatusPanel, 80, Latin1(norva::kNoLinkCaption));
-    StatusBar1->SetPanel(norva::kTitleStatusPanel, 525, QStringLiteral("Norva Protocol"));
+    StatusBar1->SetPanel(norva::kTitleStatusPanel, 525, Latin1(norva::kTitlePanelText));
     StatusBar1->SetPanel(4, 70, QStringLiteral("Version"));
     StatusBar1->SetPanel(5, 50, QStringLiteral("1.0.0.0"));
 
@@ -195,7 +193,7 @@ void TForm1::ConnectHandlers() {
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
     connect(problemTimer_, &QTimer::timeout, this, [this] {
-        StatusBar1->SetPanelText(norva::kTitleStatusPanel, QStringLiteral("Norva Protocol"));
+        StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });
 }
 

@@ -221,7 +221,7 @@ private slots:
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
         QTRY_COMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel),
-                     QStringLiteral("Norva Protocol"));
+                     Caption(norva::kTitlePanelText));
         QVERIFY(watcher.boxes.empty());
     }
 
