@@ -2,11 +2,14 @@
 #include "app/port_selector_help.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLineEdit>
-#include <QScreen>
 #include <QScrollBar>
+
+#include "app/window_constants.h"
+#include "billvalues/bill_values.h"
+#include "serial/com_port.h"
+#include "widgets/window_look.h"
 
 TForm1* Form1 = nullptr;
 
@@ -18,22 +21,16 @@ QFont WindowFont() {
     return font;
 }
 
-QFont TahomaBold() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    return font;
+using norva::TahomaBold;
+
+QString Latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry,
+QPushButton* MakeButton(QWidget* parent, const char* name, std::string_view caption, QRect geometry,
                         bool handCursor) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setFont(TahomaBold());
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    if (handCursor) button->setCursor(Qt::PointingHandCursor);
-    return button;
+    return norva::MakePushButton(parent, QString::fromLatin1(name), Latin1(caption), geometry,
+                                 handCursor);
 }
 
 // spokenName: what assistive technology calls the display.
@@ -58,7 +55,7 @@ TForm1::TForm1(QWidget* parent)
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= norva::kPortCount; ++n)
         ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
@@ -69,34 +66,33 @@ TForm1::TForm1(QWidget* parent)
 
 void TForm1::CreateControls() {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Norva Protocol"));
+    setWindowTitle(Latin1(norva::kWindowCaption));
     setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
     setFixedSize(817, 397);
     setFont(WindowFont());
-    // Qt has no inactive-border colour; an inactive window's background is the nearest.
-    QPalette background = palette();
-    background.setColor(QPalette::Window, background.color(QPalette::Inactive, QPalette::Window));
-    setPalette(background);
-    setAutoFillBackground(true);
+    norva::UseInactiveBorderBackground(this);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Accepting Notes"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setFont(TahomaBold());
     GroupBox1->setGeometry(8, 8, 369, 161);
-    QCheckBox** boxes[] = {&CheckBox1,  &CheckBox2,  &CheckBox3,  &CheckBox4,
-                           &CheckBox5,  &CheckBox6,  &CheckBox7,  &CheckBox8,
-                           &CheckBox9,  &CheckBox10, &CheckBox11, &CheckBox12,
-                           &CheckBox13, &CheckBox14, &CheckBox15, &CheckBox16};
     static constexpr int kColumnLeft[] = {16, 96, 176, 272};
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = 1; n <= norva::kChannelCount; ++n) {
         auto* box = new QCheckBox(QString::number(n), GroupBox1);
         box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
         box->setFont(TahomaBold());
         const int width = n == 9 ? 97 : (n >= 10 && n <= 12 ? 89 : 81);
         box->setGeometry(kColumnLeft[(n - 1) / 4], 24 + 24 * ((n - 1) % 4), width, 17);
         box->setChecked(n <= 3);
-        *boxes[n - 1] = box;
+        channelBoxes_[n - 1] = box;
     }
+    // The named fields are the layout's; the list is what lookup and tab order use.
+    QCheckBox** fields[] = {&CheckBox1,  &CheckBox2,  &CheckBox3,  &CheckBox4,
+                            &CheckBox5,  &CheckBox6,  &CheckBox7,  &CheckBox8,
+                            &CheckBox9,  &CheckBox10, &CheckBox11, &CheckBox12,
+                            &CheckBox13, &CheckBox14, &CheckBox15, &CheckBox16};
+    for (int i = 0; i < norva::kChannelCount; ++i)
+        *fields[i] = channelBoxes_[i];
 
     DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", "Note Count", 8, 240, 3, 2);
 
@@ -112,14 +108,14 @@ void TForm1::CreateControls() {
     Label2->setFont(TahomaBold());
     Label2->setAutoFillBackground(true);
     Label2->move(272, 200);
-    SetLinkIndicator("No Link", 0xFF0000);
+    SetLinkIndicator(norva::kNoLinkCaption, 0xFF0000);
 
     BitBtn6 = MakeButton(this, "BitBtn6", "Accept", {360, 312, 73, 57}, true);
     BitBtn6->setEnabled(false);
     BitBtn7 = MakeButton(this, "BitBtn7", "Reject", {432, 312, 73, 57}, true);
     BitBtn7->setEnabled(false);
     BitBtn8 = MakeButton(this, "BitBtn8", "Clear Credit", {384, 120, 129, 25}, true);
-    BitBtn5 = MakeButton(this, "BitBtn5", "Disable BA", {384, 152, 129, 25}, true);
+    BitBtn5 = MakeButton(this, "BitBtn5", norva::kDisableBaCaption, {384, 152, 129, 25}, true);
     BitBtn1 = MakeButton(this, "BitBtn1", "Clear Memo", {384, 216, 129, 25}, true);
 
     RadioGroup1 =
@@ -136,7 +132,7 @@ void TForm1::CreateControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1500);
+    Timer1->setInterval(norva::kPollIntervalMs);
 
     Button2 = MakeButton(GroupBox1, "Button2", "Configure", {264, 128, 97, 25}, false);
 
@@ -158,9 +154,9 @@ void TForm1::CreateControls() {
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setGeometry(0, 377, 817, 20);
     StatusBar1->SetPanel(0, 50, QStringLiteral("PORT"));
-    StatusBar1->SetPanel(1, 45, QString());
-    StatusBar1->SetPanel(2, 80, QStringLiteral("No Link"));
-    StatusBar1->SetPanel(3, 525, QStringLiteral("Norva Protocol"));
+    StatusBar1->SetPanel(norva::kPortStatusPanel, 45, QString());
+    StatusBar1->SetPanel(norva::kLinkStatusPanel, 80, Latin1(norva::kNoLinkCaption));
+    StatusBar1->SetPanel(norva::kTitleStatusPanel, 525, Latin1(norva::kTitlePanelText));
     StatusBar1->SetPanel(4, 70, QStringLiteral("Version"));
     StatusBar1->SetPanel(5, 50, QStringLiteral("1.0.0.0"));
 
@@ -173,35 +169,11 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::SetTabOrder() {
-    QWidget* order[] = {CheckBox1,
-                        CheckBox2,
-                        CheckBox3,
-                        CheckBox4,
-                        CheckBox5,
-                        CheckBox6,
-                        CheckBox7,
-                        CheckBox8,
-                        CheckBox9,
-                        CheckBox10,
-                        CheckBox11,
-                        CheckBox12,
-                        CheckBox13,
-                        CheckBox14,
-                        CheckBox15,
-                        CheckBox16,
-                        Button2,
-                        Memo1,
-                        BitBtn6,
-                        BitBtn7,
-                        BitBtn8,
-                        BitBtn5,
-                        BitBtn1,
-                        RadioGroup1->Item(0),
-                        RadioGroup1->Item(1),
-                        Button1,
-                        ComboBox1,
-                        Button3};
-    for (std::size_t i = 1; i < std::size(order); ++i)
+    std::vector<QWidget*> order(channelBoxes_.begin(), channelBoxes_.end());
+    order.insert(order.end(),
+                 {Button2, Memo1, BitBtn6, BitBtn7, BitBtn8, BitBtn5, BitBtn1, RadioGroup1->Item(0),
+                  RadioGroup1->Item(1), Button1, ComboBox1, Button3});
+    for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
 
@@ -224,16 +196,13 @@ void TForm1::ConnectHandlers() {
     connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
     connect(&link_, &norva::AcceptorLink::DeviceBack, this,
             [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
-    connect(problemTimer_, &QTimer::timeout, this,
-            [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
+    connect(problemTimer_, &QTimer::timeout, this, [this] {
+        StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
+    });
 }
 
 QCheckBox* TForm1::ChannelBox(int channel) const {
-    QCheckBox* const boxes[] = {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,
-                                CheckBox5,  CheckBox6,  CheckBox7,  CheckBox8,
-                                CheckBox9,  CheckBox10, CheckBox11, CheckBox12,
-                                CheckBox13, CheckBox14, CheckBox15, CheckBox16};
-    return channel >= 1 && channel <= 16 ? boxes[channel - 1] : nullptr;
+    return channel >= 1 && channel <= norva::kChannelCount ? channelBoxes_[channel - 1] : nullptr;
 }
 
 // Centred once its frame is known; polling starts with the first showing.
@@ -241,11 +210,7 @@ void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (centred_) return;
     centred_ = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    norva::CentreOnScreen(this);
     Timer1->start();
 }
 

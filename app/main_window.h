@@ -8,9 +8,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
+#include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
 #include "widgets/digits_panel.h"
@@ -117,6 +120,7 @@ private:
     // Shown in status panel 3 until something else is.
     void ShowLastingState(const QString& text);
 
+    std::array<QCheckBox*, norva::kChannelCount> channelBoxes_{};
     norva::AcceptorLink link_;
     QTimer* problemTimer_;
     bool centred_ = false;

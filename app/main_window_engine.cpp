@@ -1,6 +1,7 @@
 #include <QPalette>
 
 #include "app/main_window.h"
+#include "app/window_constants.h"
 
 namespace {
 
@@ -84,11 +85,11 @@ int TForm1::EscrowSetting() const {
 }
 
 void TForm1::ShowLastingState(const QString& text) {
-    StatusBar1->SetPanelText(3, text);
+    StatusBar1->SetPanelText(norva::kTitleStatusPanel, text);
     problemTimer_->stop();
 }
 
 void TForm1::ShowTransientProblem(std::string_view text) {
-    StatusBar1->SetPanelText(3, FromUtf8(text));
+    StatusBar1->SetPanelText(norva::kTitleStatusPanel, FromUtf8(text));
     problemTimer_->start();
 }

@@ -1,11 +1,12 @@
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/window_constants.h"
 
 namespace {
 
 // The number of the port an item names, "Com1" to "Com10" exactly; 0 for any other text.
 int PortNumberOfItem(const QString& text) {
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= norva::kPortCount; ++n) {
         if (text == QStringLiteral("Com%1").arg(n)) return n;
     }
     return 0;
@@ -35,9 +36,11 @@ void TForm1::ComboBox1Change() {
                 ShowTransientProblem(outcome.text);
             } else if (!problemTimer_->isActive()) {
                 // A device that was gone is no longer waited for.
-                StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol"));
+                StatusBar1->SetPanelText(norva::kTitleStatusPanel,
+                                         QLatin1String(norva::kTitlePanelText.data(),
+                                                       norva::kTitlePanelText.size()));
             }
             break;
     }
-    StatusBar1->SetPanelText(1, text);
+    StatusBar1->SetPanelText(norva::kPortStatusPanel, text);
 }

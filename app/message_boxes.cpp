@@ -1,11 +1,10 @@
 #include "app/message_boxes.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
-#include <QScreen>
 #include <QShowEvent>
 
 #include "app/application_title.h"
+#include "widgets/window_look.h"
 
 namespace norva {
 
@@ -19,11 +18,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override {
         QMessageBox::showEvent(event);
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CentreOnScreen(this);
     }
 };
 

@@ -7,10 +7,10 @@
 #include <exception>
 
 #include "app/application_title.h"
-#include "app/font_substitutes.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
+#include "widgets/window_look.h"
 
 namespace norva {
 

@@ -3,29 +3,9 @@
 #include <QKeyEvent>
 
 #include "billvalues/bill_values.h"
+#include "widgets/window_look.h"
 
 TForm3* Form3 = nullptr;
-
-namespace {
-
-QFont TahomaBold() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    return font;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setFont(TahomaBold());
-    button->setGeometry(left, 296, 121, 33);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-}  // namespace
 
 TForm3::TForm3(ErrorReporter showError, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -43,42 +23,45 @@ void TForm3::CreateControls() {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
-    // Qt has no inactive-border colour; an inactive window's background is the nearest.
-    QPalette background = palette();
-    background.setColor(QPalette::Window, background.color(QPalette::Inactive, QPalette::Window));
-    setPalette(background);
-    setAutoFillBackground(true);
+    norva::UseInactiveBorderBackground(this);
 
-    QLabel** labels[] = {&Label1,  &Label2,  &Label3,  &Label4,  &Label5,  &Label6,
-                         &Label7,  &Label8,  &Label9,  &Label10, &Label11, &Label12,
-                         &Label13, &Label14, &Label15, &Label16};
-    QLineEdit** edits[] = {&Edit1, &Edit2,  &Edit3,  &Edit4,  &Edit5,  &Edit6,  &Edit7,  &Edit8,
-                           &Edit9, &Edit10, &Edit11, &Edit12, &Edit13, &Edit14, &Edit15, &Edit16};
     for (int n = 1; n <= norva::kChannelCount; ++n) {
         const bool rightColumn = n > 8;
         const int top = 24 + 32 * ((n - 1) % 8);
 
         auto* label = new QLabel(QStringLiteral("BillValue%1").arg(n), this);
         label->setObjectName(QStringLiteral("Label%1").arg(n));
-        label->setFont(TahomaBold());
+        label->setFont(norva::TahomaBold());
         label->adjustSize();
         label->setGeometry(rightColumn ? 326 : 46, top, label->width(), 19);
-        *labels[n - 1] = label;
+        labels_[n - 1] = label;
 
         auto* edit = new QLineEdit(QStringLiteral("0"), this);
         edit->setObjectName(QStringLiteral("Edit%1").arg(n));
         edit->setGeometry(rightColumn ? 422 : 142, top, 153, 21);
         // As long as the file reader keeps a line, so an untouched Done never shortens one.
         edit->setMaxLength(static_cast<int>(norva::kMaxLineBytes));
-        *edits[n - 1] = edit;
+        edits_[n - 1] = edit;
     }
-    Button2 = MakeButton(this, "Button2", "Default", 161);
-    Button1 = MakeButton(this, "Button1", "Done", 331);
+    // The named fields are the layout's; the lists are what lookup and tab order use.
+    QLabel** labelFields[] = {&Label1,  &Label2,  &Label3,  &Label4,  &Label5,  &Label6,
+                              &Label7,  &Label8,  &Label9,  &Label10, &Label11, &Label12,
+                              &Label13, &Label14, &Label15, &Label16};
+    QLineEdit** editFields[] = {&Edit1,  &Edit2,  &Edit3,  &Edit4,  &Edit5,  &Edit6,
+                                &Edit7,  &Edit8,  &Edit9,  &Edit10, &Edit11, &Edit12,
+                                &Edit13, &Edit14, &Edit15, &Edit16};
+    for (int i = 0; i < norva::kChannelCount; ++i) {
+        *labelFields[i] = labels_[i];
+        *editFields[i] = edits_[i];
+    }
+    Button2 = norva::MakePushButton(this, QStringLiteral("Button2"), QStringLiteral("Default"),
+                                    {161, 296, 121, 33}, false);
+    Button1 = norva::MakePushButton(this, QStringLiteral("Button1"), QStringLiteral("Done"),
+                                    {331, 296, 121, 33}, false);
 
-    for (int n = 2; n <= norva::kChannelCount; ++n) {
-        setTabOrder(ChannelEdit(n - 1), ChannelEdit(n));
-    }
-    setTabOrder(Edit16, Button1);
+    for (int i = 1; i < norva::kChannelCount; ++i)
+        setTabOrder(edits_[i - 1], edits_[i]);
+    setTabOrder(edits_.back(), Button1);
     setTabOrder(Button1, Button2);
 
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
@@ -86,9 +69,7 @@ void TForm3::CreateControls() {
 }
 
 QLineEdit* TForm3::ChannelEdit(int channel) const {
-    QLineEdit* const edits[] = {Edit1, Edit2,  Edit3,  Edit4,  Edit5,  Edit6,  Edit7,  Edit8,
-                                Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16};
-    return channel >= 1 && channel <= norva::kChannelCount ? edits[channel - 1] : nullptr;
+    return channel >= 1 && channel <= norva::kChannelCount ? edits_[channel - 1] : nullptr;
 }
 
 void TForm3::FormCreate() {

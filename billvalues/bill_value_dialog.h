@@ -5,7 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <array>
 #include <functional>
+
+#include "billvalues/bill_values.h"
 
 // The bill value configuration: sixteen edit boxes holding the editing copy of the table. It is
 // created once, filled from BILLVALUE.TXT then, and keeps whatever was typed between showings.
@@ -74,6 +77,8 @@ protected:
 private:
     void CreateControls();
 
+    std::array<QLabel*, norva::kChannelCount> labels_{};
+    std::array<QLineEdit*, norva::kChannelCount> edits_{};
     ErrorReporter showError_;
     MainWindowLoading loading_;
 };

@@ -58,7 +58,7 @@ void CheckState(const RecordingWindow& w, std::size_t logBefore) {
     for (int flag : {PollPermitted, EscrowPending, AwaitingDecision}) {
         if (flag != 0 && flag != 1) Fail("flag", std::to_string(flag));
     }
-    if (w.enableCaption != "Disable BA" && w.enableCaption != "Enable BA") {
+    if (w.enableCaption != kDisableBaCaption && w.enableCaption != kEnableBaCaption) {
         Fail("enable caption", w.enableCaption);
     }
 }

@@ -19,8 +19,8 @@ void ProtocolEngine::HandleBlock(std::span<const std::uint8_t> block) {
     if (block.empty()) return;
     ++blocksHandled_;
     bytesHandled_ += block.size();
-    window_.SetLinkIndicator("Linking Now", kLinkGreen);
-    window_.SetStatusText(kLinkStatusPanel, "Linking");
+    window_.SetLinkIndicator(kLinkingNowCaption, kLinkGreen);
+    window_.SetStatusText(kLinkStatusPanel, kLinkingStatusText);
 
     work_.assign(held_.begin(), held_.end());
     work_.insert(work_.end(), block.begin(), block.end());
@@ -70,16 +70,6 @@ void ProtocolEngine::HandleByteAt(const std::vector<std::uint8_t>& bytes, std::s
     }
 }
 
-void ProtocolEngine::Answer(std::uint8_t command) {
-    send_(command);
-    window_.AppendLogLine(wire::SentLine(command));
-}
-
-void ProtocolEngine::DisableDecisionButtons() {
-    window_.SetAcceptEnabled(false);
-    window_.SetRejectEnabled(false);
-}
-
 void ProtocolEngine::Escrow(std::uint8_t channelByte) {
     window_.AppendLogLine(wire::EscrowLine(channelByte));
     EscrowPending = 1;
@@ -111,7 +101,7 @@ void ProtocolEngine::Escrow(std::uint8_t channelByte) {
 
 void ProtocolEngine::Stacked() {
     window_.AppendLogLine(wire::ReceivedLine(wire::kStacked));
-    DisableDecisionButtons();
+    DisableDecisionButtons(window_);
     NoteCount = WrappingAdd(NoteCount, 1);
     window_.SetDisplayValue(Display::NoteCount, NoteCount);
     window_.SetDisplayValue(Display::Escrow, 0);
@@ -122,7 +112,7 @@ void ProtocolEngine::Stacked() {
 
 void ProtocolEngine::Returned() {
     window_.AppendLogLine(wire::ReceivedLine(wire::kReturned));
-    DisableDecisionButtons();
+    DisableDecisionButtons(window_);
     window_.SetDisplayValue(Display::Escrow, 0);
     PollPermitted = 1;
 }
@@ -133,7 +123,7 @@ void ProtocolEngine::Status(std::uint8_t code) {
     if (EscrowPending == 1) {
         window_.SetDisplayValue(Display::Escrow, 0);
         EscrowPending = 0;
-        DisableDecisionButtons();
+        DisableDecisionButtons(window_);
     }
 }
 
@@ -141,7 +131,7 @@ void ProtocolEngine::PowerUp() {
     window_.AppendLogLine(wire::ReceivedLine(wire::kPowerUpLead));
     window_.AppendLogLine(wire::ReceivedLine(wire::kMessageSecond));
     Answer(wire::kAccept);
-    window_.SetEnableButtonCaption("Enable BA");
+    window_.SetEnableButtonCaption(kEnableBaCaption);
 }
 
 void ProtocolEngine::AckRequest() {

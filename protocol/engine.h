@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/engine_window.h"
+#include "protocol/window_steps.h"
 
 namespace norva {
 
@@ -34,8 +35,7 @@ private:
     void Status(std::uint8_t code);
     void PowerUp();
     void AckRequest();
-    void DisableDecisionButtons();
-    void Answer(std::uint8_t command);
+    void Answer(std::uint8_t command) { SendAndLog(window_, send_, command); }
 
     EngineWindow& window_;
     ByteSender send_;

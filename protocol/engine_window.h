@@ -5,13 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/window_captions.h"
+
 namespace norva {
 
 // The three digit displays of the main window.
 enum class Display { NoteCount, Escrow, Credit };
-
-// Status bar panel that shows the link state.
-inline constexpr int kLinkStatusPanel = 2;
 
 // What the engine and the operator's commands need of the main window. Every call happens on
 // the window's thread, in the order the protocol demands.

@@ -1,6 +1,7 @@
 #include "protocol/operator_commands.h"
 
 #include "protocol/shared_state.h"
+#include "protocol/window_steps.h"
 #include "protocol/wire.h"
 
 namespace norva {
@@ -8,17 +9,12 @@ namespace norva {
 OperatorCommands::OperatorCommands(EngineWindow& window, ByteSender send)
     : window_(window), send_(std::move(send)) {}
 
-void OperatorCommands::Send(std::uint8_t command) {
-    send_(command);
-    window_.AppendLogLine(wire::SentLine(command));
-}
-
 void OperatorCommands::ToggleEnable() {
-    if (window_.EnableButtonCaption() == "Disable BA") {
-        window_.SetEnableButtonCaption("Enable BA");
+    if (window_.EnableButtonCaption() == kDisableBaCaption) {
+        window_.SetEnableButtonCaption(kEnableBaCaption);
         Send(wire::kDisable);
     } else {
-        window_.SetEnableButtonCaption("Disable BA");
+        window_.SetEnableButtonCaption(kDisableBaCaption);
         Send(wire::kEnable);
     }
 }
@@ -48,8 +44,7 @@ void OperatorCommands::Reset() {
         // Zero rather than "display minus the note's value": after a stack, a return, a refused
         // note or an earlier reset the display no longer holds that value.
         window_.SetDisplayValue(Display::Escrow, 0);
-        window_.SetAcceptEnabled(false);
-        window_.SetRejectEnabled(false);
+        DisableDecisionButtons(window_);
     }
     AwaitingDecision = 0;
     Send(wire::kReset);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/engine_window.h"
+#include "protocol/window_steps.h"
 
 namespace norva {
 
@@ -18,7 +19,7 @@ public:
     void Poll();  // one firing of the polling timer
 
 private:
-    void Send(std::uint8_t command);
+    void Send(std::uint8_t command) { SendAndLog(window_, send_, command); }
 
     EngineWindow& window_;
     ByteSender send_;

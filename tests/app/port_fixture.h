@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "process_cpu.h"
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "serial/rs232.h"
 #include "temp_cwd.h"
@@ -69,13 +70,10 @@ inline std::vector<std::uint8_t> DeviceGets(const PtyPair& pty, std::size_t coun
 // Points COMn at a device path for as long as the object lives.
 class PortMapping {
 public:
-    PortMapping(int n, const std::string& path) : name_("NORVA_COM" + std::to_string(n)) {
-        ::setenv(name_.c_str(), path.c_str(), 1);
-    }
-    ~PortMapping() { ::unsetenv(name_.c_str()); }
+    PortMapping(int n, const std::string& path) : env_("NORVA_COM" + std::to_string(n), path) {}
 
 private:
-    std::string name_;
+    ScopedEnv env_;
 };
 
 // The program's windows in a fresh working folder, shown, polling stopped, with Com3 opened on a
@@ -83,27 +81,24 @@ private:
 // the port released when the object goes.
 class WindowsOnDevice {
 public:
-    explicit WindowsOnDevice(const std::string& billValues) : mapping_(3, pty_.slavePath()) {
-        WriteFileBytes("BILLVALUE.TXT", billValues);
-        norva::CreateWindows();
-        Form1->show();
-        exposed_ = QTest::qWaitForWindowExposed(Form1);
+    explicit WindowsOnDevice(const std::string& billValues)
+        : mapping_(3, pty_.slavePath()), windows_(billValues) {
         Form1->Timer1->stop();
         PickItem(Form1->ComboBox1, "Com3");
     }
     ~WindowsOnDevice() {
-        DestroyWindows();
+        // The windows stop the receive thread; only then may the port go.
+        windows_.TakeDown();
         norva::ReleaseComPort(&norva::ComHandle);
     }
     WindowsOnDevice(const WindowsOnDevice&) = delete;
     WindowsOnDevice& operator=(const WindowsOnDevice&) = delete;
 
-    bool ready() const { return pty_.ok() && exposed_ && norva::ComHandle.IsOpen(); }
+    bool ready() const { return pty_.ok() && windows_.ready() && norva::ComHandle.IsOpen(); }
     const PtyPair& device() const { return pty_; }
 
 private:
-    TempCwd cwd_;
     PtyPair pty_;
     PortMapping mapping_;
-    bool exposed_ = false;
+    ShownWindows windows_;
 };

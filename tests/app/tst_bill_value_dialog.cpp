@@ -55,16 +55,10 @@ class BillValueDialogTest : public QObject {
 
 private slots:
     void init() {
-        cwd_ = std::make_unique<TempCwd>();
-        WriteFileBytes("BILLVALUE.TXT", LetterBytes());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        windows_ = std::make_unique<ShownWindows>(LetterBytes());
+        QVERIFY(windows_->ready());
     }
-    void cleanup() {
-        DestroyWindows();
-        cwd_.reset();
-    }
+    void cleanup() { windows_.reset(); }
 
     void layout() {
         QCOMPARE(Form3->windowTitle(), QStringLiteral("BillValue Configure"));
@@ -182,13 +176,11 @@ private slots:
     }
     void longEntriesSurviveAnUntouchedDone() {
         QFETCH(int, length);
-        DestroyWindows();
         std::string bytes = LetterBytes();
         bytes.replace(0, 1, std::string(static_cast<std::size_t>(length), '7'));
-        WriteFileBytes("BILLVALUE.TXT", bytes);
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        windows_.reset();
+        windows_ = std::make_unique<ShownWindows>(bytes);
+        QVERIFY(windows_->ready());
         MessageBoxWatcher* boxes = nullptr;
         Configure(boxes, [&] {
             QCOMPARE(Form3->Edit1->text().size(), length);
@@ -286,7 +278,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TempCwd> cwd_;
+    std::unique_ptr<ShownWindows> windows_;
 };
 
 QTEST_MAIN(BillValueDialogTest)

@@ -40,8 +40,8 @@ class EndToEndTest : public QObject {
 
 private slots:
     void scriptedSession() {
-        TempCwd cwd;
-        WriteFileBytes("BILLVALUE.TXT", "100\r\n250\r\n500\r\n1000\r\n");
+        ShownWindows windows("100\r\n250\r\n500\r\n1000\r\n");
+        QVERIFY(windows.ready());
         WriteFileBytes("session.txt", kScript);
         QProcess simulator;
         simulator.start(NORVA_SIM_BINARY, {"--script", "session.txt", "--exit-after-script"});
@@ -51,15 +51,13 @@ private slots:
         QVERIFY2(first.startsWith("pty "), qPrintable(first));
         PortMapping mapping(1, first.mid(4).toStdString());
 
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);  // "Stop Poll": a quiet, exact log
         QCOMPARE(Form1->Button3->text(), QString("Stop Poll"));
         TypeInto(Form1->ComboBox1, "Com1");
         QVERIFY(norva::ComHandle.IsOpen());
 
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(),
+                                  QString::fromLatin1(norva::kEnableBaCaption.data()), 5000);
         QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
 
         QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn6->isEnabled(), 10000);
@@ -97,7 +95,7 @@ private slots:
                                          "Receive [0x11]"));
         const QString traffic = QString::fromLatin1(simulator.readAllStandardOutput());
         QCOMPARE(HostBytesSeenByDevice(traffic), (QStringList{"02", "5E", "02", "0F", "0F"}));
-        DestroyWindows();
+        windows.TakeDown();
         norva::ReleaseComPort(&norva::ComHandle);
     }
 };

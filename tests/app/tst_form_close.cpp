@@ -9,6 +9,7 @@
 #include "link/com_thread.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
@@ -19,15 +20,12 @@ class FormCloseTest : public QObject {
 
 private slots:
     void stopsTheReceiveThreadBeforeReleasingThePort() {
-        TempCwd cwd;
-        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
         PtyPair pty;
         QVERIFY(pty.ok());
-        ::setenv("NORVA_COM1", pty.slavePath().c_str(), 1);
+        const ScopedEnv com1("NORVA_COM1", pty.slavePath());
+        ShownWindows windows;
+        QVERIFY(windows.ready());
         QCOMPARE(norva::OpenComPort(&norva::ComHandle, "COM1", "9600,E,8,1"), norva::kOpened);
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
 
         // The receive side stays inside its handling until told to stop, looking at the port
         // all the while: a port released under it would be seen.
@@ -54,7 +52,6 @@ private slots:
         QCOMPARE(norva::ComHandle.state(), norva::PortHandle::State::NotOpen);
         QVERIFY(!Form1->isVisible());
         QVERIFY(watcher.boxes.empty());
-        DestroyWindows();
     }
 };
 

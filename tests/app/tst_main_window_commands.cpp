@@ -5,13 +5,19 @@
 #include <cstdlib>
 
 #include "app/startup.h"
+#include "app/window_constants.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
 
 namespace {
+
+QString Caption(std::string_view caption) {
+    return QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size()));
+}
 
 QString LogOf(TForm1* window) {
     window->FlushLog();
@@ -42,21 +48,18 @@ class MainWindowCommandsTest : public QObject {
 
 private slots:
     void init() {
-        cwd_ = std::make_unique<TempCwd>();
-        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
         pty_ = std::make_unique<PtyPair>();
         QVERIFY(pty_->ok());
-        ::setenv("NORVA_COM1", pty_->slavePath().c_str(), 1);
+        com1_ = std::make_unique<ScopedEnv>("NORVA_COM1", pty_->slavePath());
+        windows_ = std::make_unique<ShownWindows>();
+        QVERIFY(windows_->ready());
         QCOMPARE(norva::OpenComPort(&norva::ComHandle, "COM1", "9600,E,8,1"), norva::kOpened);
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
     }
     void cleanup() {
-        DestroyWindows();
+        windows_.reset();
         norva::CloseComPort(&norva::ComHandle);
+        com1_.reset();
         pty_.reset();
-        cwd_.reset();
     }
 
     void buttons_data() {
@@ -122,7 +125,8 @@ private slots:
             captions << Form1->BitBtn5->text();
         }
         if (clicks.count("BitBtn5") == 2) {
-            QCOMPARE(captions, (QStringList{"Enable BA", "Disable BA"}));
+            QCOMPARE(captions, (QStringList{Caption(norva::kEnableBaCaption),
+                                            Caption(norva::kDisableBaCaption)}));
         }
         QCOMPARE(LogOf(Form1), log);
         const std::vector<std::uint8_t> bytes = pty_->ReadUntilQuiet(50);
@@ -152,7 +156,7 @@ private slots:
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);
         QVERIFY(Form1->Timer1->isActive());
         QCOMPARE(Form1->Button3->text(), QStringLiteral("Polling"));
-        QCOMPARE(Form1->Timer1->interval(), 1500);
+        QCOMPARE(Form1->Timer1->interval(), norva::kPollIntervalMs);
         // A fresh interval: nowhere near a firing left over from before.
         QVERIFY(Form1->Timer1->remainingTime() > 1000);
     }
@@ -211,12 +215,13 @@ private slots:
         const QString problem =
             QStringLiteral("Channel 4: '<b>5</b>' is not a valid integer value");
         Form1->ShowTransientProblem(problem.toStdString());
-        QCOMPARE(Form1->StatusBar1->PanelText(3), problem);
-        const QLabel* panel = Form1->StatusBar1->PanelLabel(3);
+        QCOMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel), problem);
+        const QLabel* panel = Form1->StatusBar1->PanelLabel(norva::kTitleStatusPanel);
         QVERIFY(panel->sizeHint().width() >= panel->fontMetrics().horizontalAdvance(problem));
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
-        QTRY_COMPARE(Form1->StatusBar1->PanelText(3), QStringLiteral("Norva Protocol"));
+        QTRY_COMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel),
+                     Caption(norva::kTitlePanelText));
         QVERIFY(watcher.boxes.empty());
     }
 
@@ -239,9 +244,8 @@ private slots:
                                 << "0"
                                 << "10";
         QTest::newRow("link") << "Label2"
-                              << "Link"
-                              << "No Link"
-                              << "Linking Now";
+                              << "Link" << Caption(norva::kNoLinkCaption)
+                              << Caption(norva::kLinkingNowCaption);
     }
     void displaysSpeakTheirNameAndValue() {
         QFETCH(QString, control);
@@ -256,7 +260,7 @@ private slots:
         QCOMPARE(spoken->text(QAccessible::Value), before);
 
         if (control == "Label2")
-            Form1->SetLinkIndicator("Linking Now", 0x008000);
+            Form1->SetLinkIndicator(norva::kLinkingNowCaption, 0x008000);
         else
             Form1->findChild<TDigitsPanel*>(control)->SetValue(after.toInt());
         QCOMPARE(spoken->text(QAccessible::Value), after);
@@ -267,8 +271,9 @@ private slots:
     }
 
 private:
-    std::unique_ptr<TempCwd> cwd_;
     std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<ScopedEnv> com1_;
+    std::unique_ptr<ShownWindows> windows_;
 };
 
 QTEST_MAIN(MainWindowCommandsTest)

@@ -18,15 +18,13 @@ class MainWindowLayoutTest : public QObject {
 
 private slots:
     void initTestCase() {
-        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        windows_ = std::make_unique<ShownWindows>();
+        QVERIFY(windows_->ready());
     }
-    void cleanupTestCase() { DestroyWindows(); }
+    void cleanupTestCase() { windows_.reset(); }
 
 private:
-    TempCwd cwd_;
+    std::unique_ptr<ShownWindows> windows_;
 
 private slots:
 
@@ -42,12 +40,15 @@ private slots:
         const QString tahoma = "Tahoma";
         QTest::newRow("GroupBox1") << "QGroupBox" << QRect(8, 8, 369, 161) << "Accepting Notes"
                                    << tahoma << true << false << -1;
-        static constexpr int kLeft[] = {16, 96, 176, 272};
+        // The layout table's positions and widths, box by box.
+        const QRect boxes[] = {
+            {16, 24, 81, 17},  {16, 48, 81, 17},  {16, 72, 81, 17},  {16, 96, 81, 17},
+            {96, 24, 81, 17},  {96, 48, 81, 17},  {96, 72, 81, 17},  {96, 96, 81, 17},
+            {176, 24, 97, 17}, {176, 48, 89, 17}, {176, 72, 89, 17}, {176, 96, 89, 17},
+            {272, 24, 81, 17}, {272, 48, 81, 17}, {272, 72, 81, 17}, {272, 96, 81, 17}};
         for (int n = 1; n <= 16; ++n) {
-            const int width = n == 9 ? 97 : (n >= 10 && n <= 12 ? 89 : 81);
-            QTest::addRow("CheckBox%d", n)
-                << "QCheckBox" << QRect(kLeft[(n - 1) / 4], 24 + 24 * ((n - 1) % 4), width, 17)
-                << QString::number(n) << tahoma << true << false << (n <= 3 ? 1 : 0);
+            QTest::addRow("CheckBox%d", n) << "QCheckBox" << boxes[n - 1] << QString::number(n)
+                                           << tahoma << true << false << (n <= 3 ? 1 : 0);
         }
         QTest::newRow("Button2") << "QPushButton" << QRect(264, 128, 97, 25) << "Configure"
                                  << tahoma << true << false << -1;

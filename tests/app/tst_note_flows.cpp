@@ -145,10 +145,10 @@ private slots:
     void powerUpThenEnable() {
         Device({0x80, 0x8F});
         QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x02});
-        QTRY_COMPARE(Form1->BitBtn5->text(), QString("Enable BA"));
+        QTRY_COMPARE(Form1->BitBtn5->text(), QString::fromLatin1(norva::kEnableBaCaption.data()));
         QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
         QCOMPARE(DeviceGets(*pty_, 1), Bytes{0x5E});
-        QCOMPARE(Form1->BitBtn5->text(), QString("Disable BA"));
+        QCOMPARE(Form1->BitBtn5->text(), QString::fromLatin1(norva::kDisableBaCaption.data()));
     }
 
     // 50,000 random bytes as fast as the line takes them while the operator works every

@@ -6,9 +6,13 @@
 
 #include <string>
 
+#include <QTest>
+
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "billvalues/bill_value_dialog.h"
 #include "protocol/shared_state.h"
+#include "temp_cwd.h"
 
 // The bill value file that Default and Done write: "1" to "16", each ended by CR LF.
 inline std::string DefaultBillValueBytes() {
@@ -26,6 +30,31 @@ inline void DestroyWindows() {
     Form3 = nullptr;
     norva::ResetSharedState();
 }
+
+// The program's windows as the program creates them, in a fresh working folder holding the
+// given BILLVALUE.TXT, the main window shown; taken down with the shared state at the end.
+class ShownWindows {
+public:
+    explicit ShownWindows(const std::string& billValues = DefaultBillValueBytes()) {
+        WriteFileBytes("BILLVALUE.TXT", billValues);
+        norva::CreateWindows();
+        Form1->show();
+        exposed_ = QTest::qWaitForWindowExposed(Form1);
+    }
+    ~ShownWindows() { TakeDown(); }
+    ShownWindows(const ShownWindows&) = delete;
+    ShownWindows& operator=(const ShownWindows&) = delete;
+
+    bool ready() const { return exposed_; }
+    // Before the end, for a fixture that must release something after the windows.
+    void TakeDown() {
+        if (Form1 != nullptr) DestroyWindows();
+    }
+
+private:
+    TempCwd cwd_;  // first: the file goes into the fresh folder
+    bool exposed_ = false;
+};
 
 inline QStringList ChannelCaptions() {
     QStringList captions;

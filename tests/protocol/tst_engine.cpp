@@ -4,6 +4,7 @@
 #include "protocol/operator_commands.h"
 #include "protocol/shared_state.h"
 #include "protocol/wire.h"
+#include "protocol_tables.h"
 #include "recording_window.h"
 
 using namespace norva;
@@ -49,26 +50,26 @@ private slots:
             const std::string hex = QString::asprintf("[0x%02X]", b).toStdString();
             Events expected = kLinkEvents;
             int poll = 0;
-            switch (wire::Classify(std::uint8_t(b))) {
-                case wire::ByteKind::Stacked:
+            switch (protocol_tables::ReactionTo(std::uint8_t(b))) {
+                case protocol_tables::Reaction::Stacked:
                     expected.insert(expected.end(),
                                     {"log Receive [0x10]", "accept off", "reject off",
                                      "display 1 1", "display 2 0", "display 3 0"});
                     poll = 1;
                     break;
-                case wire::ByteKind::Returned:
+                case protocol_tables::Reaction::Returned:
                     expected.insert(expected.end(), {"log Receive [0x11]", "accept off",
                                                      "reject off", "display 2 0"});
                     poll = 1;
                     break;
-                case wire::ByteKind::LoggedOnly:
+                case protocol_tables::Reaction::LoggedOnly:
                     expected.push_back("log Receive [0x2F]");
                     break;
-                case wire::ByteKind::Status:
+                case protocol_tables::Reaction::Status:
                     expected.push_back("log Receive " + hex);
                     poll = 1;
                     break;
-                case wire::ByteKind::AckRequest:
+                case protocol_tables::Reaction::AckRequest:
                     expected.insert(expected.end(),
                                     {"log Receive [0xA1]", "send 02", "log Send      [0x02]"});
                     poll = 1;
@@ -281,8 +282,8 @@ private slots:
         QVERIFY(bench.window.events.empty());
         bench.Feed({0x00});
         QCOMPARE(bench.window.events, kLinkEvents);
-        QCOMPARE(bench.window.linkCaption, std::string("Linking Now"));
-        QCOMPARE(bench.window.status[2], std::string("Linking"));
+        QCOMPARE(bench.window.linkCaption, std::string(kLinkingNowCaption));
+        QCOMPARE(bench.window.status[kLinkStatusPanel], std::string(kLinkingStatusText));
         bench.Feed({0x20, 0x21});
         QCOMPARE(std::count(bench.window.events.begin(), bench.window.events.end(),
                             std::string("link Linking Now")),

@@ -7,6 +7,7 @@
 #include "protocol/engine.h"
 #include "protocol/operator_commands.h"
 #include "protocol/shared_state.h"
+#include "protocol_tables.h"
 #include "recording_window.h"
 
 using namespace norva;
@@ -178,7 +179,7 @@ struct Model {
 
 const std::int32_t kValues[] = {0,      1,        5,        20,         100, 99999,
                                 100000, 12345678, 99999999, 2147483647, -5,  INT32_MIN};
-const std::uint8_t kStatusCodes[] = {0x20, 0x21, 0x25, 0x29, 0x3E, 0x5E, 0x71};
+using protocol_tables::kStatusCodes;
 
 }  // namespace
 
@@ -227,10 +228,8 @@ private slots:
                                                               : Event::EscrowTickedAwait;
                         noteValue = values[channel];
                         // A channel byte that is itself a code would be a second event.
-                        if ((channelByte >= 0x10 && channelByte <= 0x11) || channelByte == 0x2F ||
-                            (channelByte >= 0x20 && channelByte <= 0x29) || channelByte == 0x3E ||
-                            channelByte == 0x5E || channelByte == 0x71 || channelByte == 0x80 ||
-                            channelByte == 0x81 || channelByte == 0xA1) {
+                        if (protocol_tables::ReactionTo(channelByte) !=
+                            protocol_tables::Reaction::None) {
                             engine.HandleBlock(std::vector<std::uint8_t>{
                                 0x81, 0x8F, std::uint8_t(0x40 | channel)});
                         } else {

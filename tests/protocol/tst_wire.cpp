@@ -1,6 +1,7 @@
 #include <QTest>
 
 #include "protocol/wire.h"
+#include "protocol_tables.h"
 
 using namespace norva::wire;
 
@@ -38,22 +39,34 @@ private slots:
 
     // Every byte value, against the table written out by hand.
     void everyByteClassified() {
+        using protocol_tables::Reaction;
         for (int b = 0; b < 256; ++b) {
             ByteKind expected = ByteKind::Ignored;
-            if (b == 0x10)
-                expected = ByteKind::Stacked;
-            else if (b == 0x11)
-                expected = ByteKind::Returned;
-            else if (b == 0x2F)
-                expected = ByteKind::LoggedOnly;
-            else if ((b >= 0x20 && b <= 0x29) || b == 0x3E || b == 0x5E || b == 0x71)
-                expected = ByteKind::Status;
-            else if (b == 0x80)
-                expected = ByteKind::PowerUpLead;
-            else if (b == 0x81)
-                expected = ByteKind::EscrowLead;
-            else if (b == 0xA1)
-                expected = ByteKind::AckRequest;
+            switch (protocol_tables::ReactionTo(std::uint8_t(b))) {
+                case Reaction::None:
+                    break;
+                case Reaction::Stacked:
+                    expected = ByteKind::Stacked;
+                    break;
+                case Reaction::Returned:
+                    expected = ByteKind::Returned;
+                    break;
+                case Reaction::LoggedOnly:
+                    expected = ByteKind::LoggedOnly;
+                    break;
+                case Reaction::Status:
+                    expected = ByteKind::Status;
+                    break;
+                case Reaction::PowerUpLead:
+                    expected = ByteKind::PowerUpLead;
+                    break;
+                case Reaction::EscrowLead:
+                    expected = ByteKind::EscrowLead;
+                    break;
+                case Reaction::AckRequest:
+                    expected = ByteKind::AckRequest;
+                    break;
+            }
             QVERIFY2(Classify(std::uint8_t(b)) == expected, qPrintable(QString::number(b, 16)));
             QCOMPARE(IsStatusCode(std::uint8_t(b)), expected == ByteKind::Status);
         }

@@ -89,11 +89,11 @@ public:
     std::array<std::string, 16> captions;
     int escrowSetting = 0;
     std::array<std::int32_t, 3> displays{};
-    std::array<std::string, 6> status{"PORT",           "",        "No Link",
-                                      "Norva Protocol", "Version", "1.0.0.0"};
-    std::string linkCaption = "No Link";
+    std::array<std::string, 6> status{
+        "PORT", "", std::string(norva::kNoLinkCaption), "Norva Protocol", "Version", "1.0.0.0"};
+    std::string linkCaption{norva::kNoLinkCaption};
     std::uint32_t linkColour = 0xFF0000;
-    std::string enableCaption = "Disable BA";
+    std::string enableCaption{norva::kDisableBaCaption};
     bool acceptEnabled = false;
     bool rejectEnabled = false;
 };

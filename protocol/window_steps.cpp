@@ -1,0 +1,17 @@
+#include "protocol/window_steps.h"
+
+#include "protocol/wire.h"
+
+namespace norva {
+
+void SendAndLog(EngineWindow& window, const ByteSender& send, std::uint8_t command) {
+    send(command);
+    window.AppendLogLine(wire::SentLine(command));
+}
+
+void DisableDecisionButtons(EngineWindow& window) {
+    window.SetAcceptEnabled(false);
+    window.SetRejectEnabled(false);
+}
+
+}  // namespace norva
