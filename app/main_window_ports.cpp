@@ -36,9 +36,9 @@ void TForm1::ComboBox1Change() {
                 ShowTransientProblem(outcome.text);
             } else if (!problemTimer_->isActive()) {
                 // A device that was gone is no longer waited for.
-                StatusBar1->SetPanelText(norva::kTitleStatusPanel,
-                                         QLatin1String(norva::kTitlePanelText.data(),
-                                                       norva::kTitlePanelText.size()));
+                StatusBar1->SetPanelText(
+                    norva::kTitleStatusPanel,
+                    QLatin1String(norva::kTitlePanelText.data(), norva::kTitlePanelText.size()));
             }
             break;
     }
