@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/port_selector_help.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -7,15 +8,7 @@
 #include <QScreen>
 #include <QScrollBar>
 
-#include "serial/com_port.h"
-
 TForm1* Form1 = nullptr;
-
-// Resources compiled into a static library are registered only when asked for; the macro has
-// to be used outside any namespace.
-static void RegisterAppResources() {
-    Q_INIT_RESOURCE(app);
-}
 
 namespace {
 
@@ -43,10 +36,12 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
-TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, int left, int top,
-                              norva::TDigitsLength length, std::uint8_t margin) {
+// spokenName: what assistive technology calls the display.
+TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, const char* spokenName, int left,
+                              int top, norva::TDigitsLength length, std::uint8_t margin) {
     auto* panel = new TDigitsPanel(parent);
     panel->setObjectName(QString::fromLatin1(name));
+    panel->setAccessibleName(QString::fromLatin1(spokenName));
     panel->SetDigits(&norva::DigitStrip());
     panel->SetLength(length);
     panel->SetMargin(margin);
@@ -59,10 +54,7 @@ TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, int left, int t
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
-      engine_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
-      inbox_(
-          [this] { QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection); }) {
+      link_(*this) {
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -70,11 +62,12 @@ TForm1::TForm1(QWidget* parent)
         ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
+    new norva::PortSelectorHelp(
+        ComboBox1, [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     FormCreate();
 }
 
 void TForm1::CreateControls() {
-    RegisterAppResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Norva Protocol"));
     setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
@@ -105,7 +98,7 @@ void TForm1::CreateControls() {
         *boxes[n - 1] = box;
     }
 
-    DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", 8, 240, 3, 2);
+    DigitsPanel1 = MakeDigitsPanel(this, "DigitsPanel1", "Note Count", 8, 240, 3, 2);
 
     Memo1 = new norva::ProtocolLogPane(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -113,8 +106,9 @@ void TForm1::CreateControls() {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setTabChangesFocus(true);  // Tab moves on through the window, as everywhere else
 
-    Label2 = new QLabel(this);
+    Label2 = new norva::StateLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAccessibleName(QStringLiteral("Link"));
     Label2->setFont(TahomaBold());
     Label2->setAutoFillBackground(true);
     Label2->move(272, 200);
@@ -137,8 +131,8 @@ void TForm1::CreateControls() {
     RadioGroup1->SetItemIndex(0);
 
     Button1 = MakeButton(this, "Button1", "RESET", {384, 184, 129, 25}, true);
-    DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", 137, 240, 5, 2);
-    DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", 8, 304, 8, 3);
+    DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", "Note in Escrow", 137, 240, 5, 2);
+    DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", "Credit", 8, 304, 8, 3);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -226,6 +220,10 @@ void TForm1::ConnectHandlers() {
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
+    connect(&link_, &norva::AcceptorLink::BlocksHandled, this, &TForm1::FlushLog);
+    connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
+    connect(&link_, &norva::AcceptorLink::DeviceBack, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     connect(problemTimer_, &QTimer::timeout, this,
             [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
 }

@@ -11,11 +11,10 @@
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
-#include "protocol/block_inbox.h"
-#include "protocol/engine.h"
+#include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
-#include "protocol/operator_commands.h"
 #include "widgets/digits_panel.h"
+#include "widgets/display_accessibility.h"
 
 // The operator's window: the note channels, the displays, the commands, the port selector and
 // the protocol log. The engine and the commands reach its controls through EngineWindow.
@@ -46,7 +45,7 @@ public:
     QCheckBox* CheckBox16;
     TDigitsPanel* DigitsPanel1;
     norva::ProtocolLogPane* Memo1;
-    QLabel* Label2;
+    norva::StateLabel* Label2;
     QPushButton* BitBtn6;
     QPushButton* BitBtn7;
     QPushButton* BitBtn8;
@@ -70,9 +69,8 @@ public:
     QCheckBox* ChannelBox(int channel) const;
     // Shows the lines appended so far; otherwise they appear when the current event is over.
     void FlushLog() { Memo1->FlushLog(); }
-    const norva::ProtocolEngine& Engine() const { return engine_; }
-    // Received bytes handled in one turn of the event loop, at most (plus one block).
-    static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
+    const norva::ProtocolEngine& Engine() const { return link_.Engine(); }
+    norva::AcceptorLink& Link() { return link_; }
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
@@ -103,8 +101,6 @@ public slots:
     void Timer1Timer();
     // The port selector's text changed by typing, or an item was picked (also the same one).
     void ComboBox1Change();
-    // Handles the blocks the receive thread has read, in order, a batch per turn.
-    void DrainInbox();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,13 +114,10 @@ private:
     void FormClose();
     TDigitsPanel* Panel(norva::Display display) const;
 
-    // Starts a receive thread on the open port; its blocks come back through DrainInbox.
-    void StartReceiving();
-    void HandleBlocks(const std::vector<norva::Block>& blocks);
+    // Shown in status panel 3 until something else is.
+    void ShowLastingState(const QString& text);
 
-    norva::OperatorCommands commands_;
-    norva::ProtocolEngine engine_;
-    norva::BlockInbox inbox_;
+    norva::AcceptorLink link_;
     QTimer* problemTimer_;
     bool centred_ = false;
 };

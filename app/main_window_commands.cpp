@@ -1,12 +1,10 @@
 #include <QCoreApplication>
 
-#include "app/com_thread.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
 #include "billvalues/bill_values.h"
 #include "protocol/shared_state.h"
-#include "serial/com_port.h"
 
 bool TForm1::FormCreate() {
     norva::NoteCount = 0;
@@ -24,8 +22,7 @@ bool TForm1::FormCreate() {
 // The receive thread is stopped and joined before the port goes, so no thread can use a
 // released descriptor.
 void TForm1::FormClose() {
-    StopReceiveThread();
-    norva::CloseComPort(&norva::ComHandle);
+    link_.Close();
     QCoreApplication::exit(0);
 }
 
@@ -34,23 +31,23 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::BitBtn5Click() {
-    commands_.ToggleEnable();
+    link_.Commands().ToggleEnable();
 }
 
 void TForm1::BitBtn6Click() {
-    commands_.Accept();
+    link_.Commands().Accept();
 }
 
 void TForm1::BitBtn7Click() {
-    commands_.Reject();
+    link_.Commands().Reject();
 }
 
 void TForm1::BitBtn8Click() {
-    commands_.ClearCredit();
+    link_.Commands().ClearCredit();
 }
 
 void TForm1::Button1Click() {
-    commands_.Reset();
+    link_.Commands().Reset();
 }
 
 void TForm1::Button2Click() {
@@ -68,5 +65,5 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Timer1Timer() {
-    commands_.Poll();
+    link_.Commands().Poll();
 }

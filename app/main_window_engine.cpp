@@ -37,7 +37,7 @@ void TForm1::SetLinkIndicator(std::string_view caption, std::uint32_t rgb) {
     QPalette colours = Label2->palette();
     colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
     Label2->setPalette(colours);
-    Label2->setText(FromUtf8(caption));
+    Label2->SetState(FromUtf8(caption));
     Label2->adjustSize();
 }
 
@@ -81,6 +81,11 @@ std::string TForm1::ChannelCaption(int channel) const {
 
 int TForm1::EscrowSetting() const {
     return RadioGroup1->ItemIndex();
+}
+
+void TForm1::ShowLastingState(const QString& text) {
+    StatusBar1->SetPanelText(3, text);
+    problemTimer_->stop();
 }
 
 void TForm1::ShowTransientProblem(std::string_view text) {

@@ -12,13 +12,6 @@
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
 
-// Resources compiled into a static library are registered only when asked for; the macro has
-// to be used outside any namespace.
-static QIcon Emblem() {
-    Q_INIT_RESOURCE(app);
-    return QIcon(QStringLiteral(":/app/emblem.png"));
-}
-
 namespace norva {
 
 void CreateWindows() {
@@ -26,7 +19,7 @@ void CreateWindows() {
     InstallFontSubstitutes();
     // The boxes have no parent window to take the emblem from, and the first of them may come
     // while the main window is being created.
-    QGuiApplication::setWindowIcon(Emblem());
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("norva-protocol"));  // its desktop entry
     Form1 = new TForm1();
     Form3 = new TForm3(&ShowErrorBox, Form1);

@@ -19,6 +19,8 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
         label = new QLabel(this);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setAlignment(Qt::AlignCenter);
+        // A panel may show a typed caption or a file's text, which is never markup.
+        label->setTextFormat(Qt::PlainText);
         label->setFocusPolicy(Qt::NoFocus);
     }
 }

@@ -104,8 +104,11 @@ public:
                 continue;
             }
             if (!order_contains(run.benchmark_name())) order.push_back(run.benchmark_name());
-            if (const auto bytes = run.counters.find("bytes_per_second");
-                bytes != run.counters.end()) {
+            if (const auto perEvent = run.counters.find("bytes_per_event");
+                perEvent != run.counters.end()) {
+                figures[run.benchmark_name()] = {perEvent->second.value, "B/event"};
+            } else if (const auto bytes = run.counters.find("bytes_per_second");
+                       bytes != run.counters.end()) {
                 figures[run.benchmark_name()] = {bytes->second.value / 1e6, "MB/s"};
             } else if (const auto items = run.counters.find("items_per_second");
                        items != run.counters.end()) {
@@ -241,9 +244,14 @@ void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<Collecting
             values.push_back(it == run.figures.end() ? std::nan("") : it->second.value);
             if (it != run.figures.end()) unit = it->second.unit;
         }
-        const int digits = unit == "MB/s" ? 1 : 0;
-        table.Add("In-process: " + name, "—", values,
-                  [unit, digits](double v) { return Fixed(v, digits) + " " + unit; });
+        const int digits = unit == "MB/s" || unit == "B/event" ? 1 : 0;
+        const auto format = [unit, digits](double v) { return Fixed(v, digits) + " " + unit; };
+        if (unit == "B/event") {
+            table.Add("In-process: " + name, "≤ 24 B", values, format,
+                      [](double v) { return v <= 24; });
+        } else {
+            table.Add("In-process: " + name, "—", values, format);
+        }
     }
 }
 

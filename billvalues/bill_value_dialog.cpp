@@ -68,6 +68,8 @@ void TForm3::CreateControls() {
         auto* edit = new QLineEdit(QStringLiteral("0"), this);
         edit->setObjectName(QStringLiteral("Edit%1").arg(n));
         edit->setGeometry(rightColumn ? 422 : 142, top, 153, 21);
+        // As long as the file reader keeps a line, so an untouched Done never shortens one.
+        edit->setMaxLength(static_cast<int>(norva::kMaxLineBytes));
         *edits[n - 1] = edit;
     }
     Button2 = MakeButton(this, "Button2", "Default", 161);

@@ -17,7 +17,7 @@ void BlockInbox::Push(Block block, const std::atomic<bool>& giveUp) {
             drained_.wait_for(lock, std::chrono::milliseconds(20));
         }
         wasEmpty = blocks_.empty();
-        pendingBytes_ += block.size();
+        pendingBytes_ += block.bytes.size();
         blocks_.push_back(std::move(block));
     }
     if (wasEmpty) wake_();
@@ -29,8 +29,8 @@ std::vector<Block> BlockInbox::Take(std::size_t maxBytes) {
         std::lock_guard lock(mutex_);
         std::size_t bytes = 0;
         while (!blocks_.empty() && bytes < maxBytes) {
-            bytes += blocks_.front().size();
-            pendingBytes_ -= blocks_.front().size();
+            bytes += blocks_.front().bytes.size();
+            pendingBytes_ -= blocks_.front().bytes.size();
             taken.push_back(std::move(blocks_.front()));
             blocks_.pop_front();
         }
@@ -44,12 +44,15 @@ bool BlockInbox::Empty() {
     return blocks_.empty();
 }
 
-void ReceiveBlock(PortHandle& port, BlockInbox& inbox, const std::atomic<bool>& stopRequested) {
+void ReceiveBlock(const ReceivePass& pass, BlockInbox& inbox) {
     std::array<std::uint8_t, kBlockSize> buffer;
-    const std::size_t n = ReadBlock(&port, buffer.data(), buffer.size());
-    if (n == 0) return;
-    inbox.Push(Block(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n)),
-               stopRequested);
+    const BlockRead read =
+        ReadBlockUntilStop(&pass.port, buffer.data(), buffer.size(), pass.stopEvent);
+    if (read.count == 0) return;
+    Block block;
+    block.bytes.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(read.count));
+    block.firstByteUnixMicros = read.firstByteUnixMicros;
+    inbox.Push(std::move(block), pass.stopRequested);
 }
 
 }  // namespace norva

@@ -10,11 +10,20 @@
 #include <mutex>
 #include <vector>
 
-#include "serial/com_port.h"
+#include "serial/rs232.h"
 
 namespace norva {
 
-using Block = std::vector<std::uint8_t>;
+// What the line did besides delivering bytes, kept in order with the bytes.
+enum class LineEvent { None, Gone, Back };
+
+// One read's bytes, timed at the arrival of the first of them (microseconds since the Unix
+// epoch), or a bare line event without bytes.
+struct Block {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t firstByteUnixMicros = 0;
+    LineEvent event = LineEvent::None;
+};
 
 // Blocks read on the receive thread wait here until the window's thread takes them. The wake
 // function is called on the receive thread whenever the inbox turns non-empty; it must only
@@ -48,8 +57,8 @@ private:
 // The largest block one read delivers.
 inline constexpr std::size_t kBlockSize = 4999;
 
-// Reads one block from the port (up to kBlockSize bytes, ended by 50 ms of quiet) and hands it
-// to the inbox. Runs on the receive thread.
-void ReceiveBlock(PortHandle& port, BlockInbox& inbox, const std::atomic<bool>& stopRequested);
+// Reads one block from the pass's port (up to kBlockSize bytes, ended by 50 ms of quiet or by a
+// stop request) and hands it to the inbox. Runs on the receive thread.
+void ReceiveBlock(const ReceivePass& pass, BlockInbox& inbox);
 
 }  // namespace norva

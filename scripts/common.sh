@@ -9,6 +9,8 @@ NORVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev xvfb fonts-liberation fonts-dejavu-extra)
 # The fuzz targets are built with clang and its libFuzzer runtime.
 NORVA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# The test command also checks the formatting and the installed AppStream file.
+NORVA_CHECK_PACKAGES=(clang-format appstream)
 
 norva_missing_packages() {
     local missing=() pkg
@@ -35,18 +37,54 @@ norva_ensure_packages() {
 }
 
 # norva_configure <build dir> [extra cmake arguments...]
+# Arguments given again reach a folder configured before, so an option cannot go stale there.
 norva_configure() {
     local dir="$1"
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$#" -gt 0 ]; then
         cmake -S "$NORVA_ROOT" -B "$dir" "$@" >/dev/null
     fi
+}
+
+# The tracked C++ sources; without a git checkout, every source outside the build folders.
+norva_cxx_sources() {
+    if git -C "$NORVA_ROOT" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git -C "$NORVA_ROOT" ls-files -- '*.cpp' '*.h'
+    else
+        (cd "$NORVA_ROOT" && find . -path './build*' -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) \
+            -print | sed 's|^\./||' | sort)
+    fi
+}
+
+# Fails, naming the files, when a source differs from what .clang-format makes of it.
+norva_check_format() {
+    local files
+    mapfile -t files < <(norva_cxx_sources)
+    (cd "$NORVA_ROOT" && clang-format --dry-run --Werror "${files[@]}")
 }
 
 # norva_build <build dir> [extra cmake arguments...]
 norva_build() {
     norva_configure "$@"
     cmake --build "$1" --parallel "$(nproc)"
+}
+
+# norva_build_quietly <build dir> <targets...>: one line to say so; the compiler's output only
+# when the build fails.
+norva_build_quietly() {
+    local dir="$1"
+    shift
+    echo "Building in ${dir#"$NORVA_ROOT"/} ..." >&2
+    local log status=0
+    log=$(mktemp "${TMPDIR:-/tmp}/norva-build.XXXXXX")
+    { norva_configure "$dir" && cmake --build "$dir" --parallel "$(nproc)" --target "$@"; } \
+        >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+        echo "The build failed (status $status)." >&2
+    fi
+    rm -f "$log"
+    return "$status"
 }
 
 # The test programs of the suites carrying a CTest label; a test is named after its program.

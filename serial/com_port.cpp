@@ -6,10 +6,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "serial/line_mode.h"
+#include "serial/open_reason.h"
+#include "serial/port_exclusion.h"
 #include "serial/port_name.h"
 
 namespace norva {
@@ -33,17 +38,59 @@ void MakeRaw(termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
-void CloseLocked(int fd, const termios& saved) {
+void CloseLocked(int fd, const termios& saved, std::string& lockFile) {
     (void)::tcsetattr(fd, TCSANOW, &saved);
     (void)::ioctl(fd, TIOCNXCL);
-    ::close(fd);  // also drops the lock
+    ::close(fd);  // also drops the flock
+    DropUucpLock(lockFile);
+    lockFile.clear();
+}
+
+std::int64_t UnixMicros() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+OpenResult Failure(const std::string& path, std::string text, int osError) {
+    return {kOpenFailed, path, Outcome::Failed(std::move(text), osError)};
+}
+
+OpenResult FailureForErrno(const std::string& path, int osError) {
+    switch (osError) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return Failure(path, NoSuchDeviceText(path), osError);
+        case EACCES:
+        case EPERM: {
+            struct stat st {};
+            const gid_t group = ::stat(path.c_str(), &st) == 0 ? st.st_gid : 0;
+            return Failure(path, PermissionDeniedText(path, StandingFor(group)), osError);
+        }
+        case EBUSY:
+            return Failure(path, BusyText(path, OtherHoldersOf(path)), osError);
+        case ENOTTY:
+            return Failure(path, NotSerialDeviceText(path), osError);
+        default:
+            return Failure(path, OtherOpenFailureText(path, osError), osError);
+    }
 }
 
 }  // namespace
 
 PortHandle::~PortHandle() {
     std::lock_guard lock(mutex_);
-    if (state_ == State::Open) CloseLocked(fd_, saved_);
+    if (state_ == State::Open) CloseLocked(fd_, saved_, lockFile_);
+}
+
+std::string PortHandle::devicePath() const {
+    std::lock_guard lock(mutex_);
+    return devicePath_;
+}
+
+std::string PortHandle::modeString() const {
+    std::lock_guard lock(mutex_);
+    return modeString_;
 }
 
 PortHandle::State PortHandle::state() const {
@@ -57,33 +104,72 @@ int PortHandle::fd() const {
 }
 
 int OpenComPort(PortHandle* handle, const std::string& portName, const std::string& modeString) {
+    return OpenPort(handle, portName, modeString).code;
+}
+
+OpenResult OpenPort(PortHandle* handle, const std::string& portName,
+                    const std::string& modeString) {
+    if (handle->IsOpen()) return {kAlreadyOpen, handle->devicePath(), {}};
+    const std::string path = DevicePathForPort(portName);
+    if (path.empty()) {
+        std::lock_guard lock(handle->mutex_);
+        handle->state_ = PortHandle::State::Failed;
+        return Failure(path, "\"" + portName + "\" names no port", 0);
+    }
+    return OpenDevice(handle, path, modeString);
+}
+
+OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::string& modeString) {
     std::lock_guard lock(handle->mutex_);
-    if (handle->state_ == PortHandle::State::Open) return kAlreadyOpen;
+    if (handle->state_ == PortHandle::State::Open) return {kAlreadyOpen, handle->devicePath_, {}};
 
     handle->state_ = PortHandle::State::Failed;
     handle->fd_ = -1;
-    const std::string path = DevicePathForPort(portName);
-    if (path.empty()) return kOpenFailed;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kOpenFailed;
+    const LockAttempt uucp = TakeUucpLock(path);
+    if (uucp.heldByOther) return Failure(path, BusyText(path, {uucp.holder}), EBUSY);
+    std::string lockFile = uucp.lockPath;
+    const auto fail = [&](OpenResult result) {
+        DropUucpLock(lockFile);
+        return result;
+    };
 
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail(FailureForErrno(path, errno));
     termios saved{};
-    // TIOCEXCL does not stop root, so the lock is what makes the open exclusive in practice.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &saved) != 0) {
+    if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0) {
         ::close(fd);
-        return kOpenFailed;
+        return fail(Failure(path, NotSerialDeviceText(path), ENOTTY));
+    }
+    // TIOCEXCL does not stop root, and a program that locks nothing is seen only in /proc, so
+    // all three guards are needed.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(Failure(path, BusyText(path, OtherHoldersOf(path)), error));
+    }
+    if (const auto holders = OtherHoldersOf(path); !holders.empty()) {
+        ::close(fd);
+        return fail(Failure(path, BusyText(path, holders), EBUSY));
     }
     (void)::ioctl(fd, TIOCEXCL);
 
     termios settings = saved;
     MakeRaw(settings);
     if (const auto mode = ParseModeString(modeString)) ApplyLineMode(*mode, settings);
-    (void)::tcsetattr(fd, TCSANOW, &settings);
+    OpenResult result{kOpened, path, {}};
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+        const int error = errno;
+        result.outcome =
+            Outcome::Failed(path + ": line settings refused (" + std::strerror(error) + ")", error);
+    }
 
     handle->saved_ = saved;
     handle->fd_ = fd;
     handle->state_ = PortHandle::State::Open;
-    return kOpened;
+    handle->devicePath_ = path;
+    handle->modeString_ = modeString;
+    handle->lockFile_ = lockFile;
+    return result;
 }
 
 bool SendByte(PortHandle* handle, std::uint8_t byte) {
@@ -105,7 +191,7 @@ bool SendByte(PortHandle* handle, std::uint8_t byte) {
 void CloseComPort(PortHandle* handle) {
     std::lock_guard lock(handle->mutex_);
     if (handle->state_ != PortHandle::State::Open) return;
-    CloseLocked(handle->fd_, handle->saved_);
+    CloseLocked(handle->fd_, handle->saved_, handle->lockFile_);
     handle->fd_ = -1;
     handle->state_ = PortHandle::State::NotOpen;
 }
@@ -124,30 +210,41 @@ int InputQueueCount(PortHandle* handle) {
 }
 
 std::size_t ReadBlock(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes) {
+    return ReadBlockUntilStop(handle, buffer, maxBytes, -1).count;
+}
+
+BlockRead ReadBlockUntilStop(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes,
+                             int stopEvent) {
+    BlockRead result;
     const int fd = handle->fd();
-    if (fd < 0) return 0;
+    if (fd < 0) return result;
     using Clock = std::chrono::steady_clock;
-    std::size_t count = 0;
     auto lastByte = Clock::now();
-    while (count < maxBytes) {
+    while (result.count < maxBytes) {
         const auto quiet =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastByte);
         const int remaining = kQuietMs - static_cast<int>(quiet.count());
         if (remaining <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, remaining);
+        pollfd p[2] = {{fd, POLLIN, 0}, {stopEvent, POLLIN, 0}};
+        const int ready = ::poll(p, stopEvent >= 0 ? 2 : 1, remaining);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || !(p.revents & POLLIN)) break;  // quiet, error or hang-up
-        const ssize_t n = ::read(fd, buffer + count, maxBytes - count);
+        if (ready <= 0 || p[1].revents != 0) break;  // quiet, failed, or a stop
+        if (!(p[0].revents & POLLIN)) {
+            result.lineLost = true;  // hang-up or error with nothing left to read
+            break;
+        }
+        const ssize_t n = ::read(fd, buffer + result.count, maxBytes - result.count);
         if (n > 0) {
-            count += static_cast<std::size_t>(n);
+            if (result.count == 0) result.firstByteUnixMicros = UnixMicros();
+            result.count += static_cast<std::size_t>(n);
             lastByte = Clock::now();
             continue;
         }
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        break;  // end of file or EIO: the device went away
+        result.lineLost = true;  // end of file or EIO: the device went away
+        break;
     }
-    return count;
+    return result;
 }
 
 }  // namespace norva

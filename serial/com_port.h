@@ -7,7 +7,11 @@
 #include <mutex>
 #include <string>
 
+#include "textfile/outcome.h"
+
 namespace norva {
+
+struct OpenResult;
 
 // The one serial port: not open, failed (the last open did not succeed) or open. A descriptor
 // can legitimately be 0 when standard input is closed, so the state is kept apart from it.
@@ -25,9 +29,13 @@ public:
     // The descriptor while open, else -1. Only the receive thread polls it, and the port is
     // closed only after that thread has been joined.
     int fd() const;
+    // The device and line settings of the last successful open, kept for a reopen.
+    std::string devicePath() const;
+    std::string modeString() const;
 
 private:
-    friend int OpenComPort(PortHandle*, const std::string&, const std::string&);
+    friend OpenResult OpenPort(PortHandle*, const std::string&, const std::string&);
+    friend OpenResult OpenDevice(PortHandle*, const std::string&, const std::string&);
     friend bool SendByte(PortHandle*, std::uint8_t);
     friend void CloseComPort(PortHandle*);
     friend void ReleaseComPort(PortHandle*);
@@ -36,16 +44,35 @@ private:
     State state_ = State::NotOpen;
     int fd_ = -1;
     termios saved_{};
+    std::string devicePath_;
+    std::string modeString_;
+    std::string lockFile_;
 };
 
 inline constexpr int kOpenFailed = 0;
 inline constexpr int kOpened = 1;
 inline constexpr int kAlreadyOpen = 2;
 
+// An open's result code with its reason. On kOpenFailed the outcome says why, naming the path.
+// On kOpened it may still carry a warning: line settings the driver refused leave the line as it
+// was, and the open counts as done all the same, as it does for a mode string that does not parse.
+struct OpenResult {
+    int code = kOpenFailed;
+    std::string devicePath;
+    Outcome outcome;
+};
+
 // Opens the device that portName ("COM1".."COM10") maps to, exclusively, raw, without flow
 // control, and applies the mode string over the current line settings. A mode string that does
 // not parse leaves those settings as they were. Returns kOpenFailed, kOpened or kAlreadyOpen.
 int OpenComPort(PortHandle* handle, const std::string& portName, const std::string& modeString);
+OpenResult OpenPort(PortHandle* handle, const std::string& portName, const std::string& modeString);
+
+// The same for a device path. Exclusive in fact: the device must not be held by another process
+// (a UUCP lock file, flock, the exclusive-mode flag, and a look at who else has it open); while
+// open the handle holds all of these, and closing gives them up.
+OpenResult OpenDevice(PortHandle* handle, const std::string& devicePath,
+                      const std::string& modeString);
 
 // Writes exactly one byte; false when it did not go out. Safe from any thread.
 bool SendByte(PortHandle* handle, std::uint8_t byte);
@@ -65,6 +92,17 @@ int InputQueueCount(PortHandle* handle);
 // end of file ends the read with what has arrived so far.
 inline constexpr int kQuietMs = 50;
 std::size_t ReadBlock(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes);
+
+// The same, also ending as soon as stopEvent (when not -1) turns readable, with what has arrived
+// so far. Reports when the first byte came (microseconds since the Unix epoch) and whether the
+// line hung up or failed during the read.
+struct BlockRead {
+    std::size_t count = 0;
+    std::int64_t firstByteUnixMicros = 0;
+    bool lineLost = false;
+};
+BlockRead ReadBlockUntilStop(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes,
+                             int stopEvent);
 
 // The process-wide port.
 extern PortHandle ComHandle;

@@ -1,5 +1,6 @@
 #include "serial/comm_ini.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "textfile/text_lines.h"
@@ -16,17 +17,22 @@ std::string ValueOf(const std::vector<std::string>& lines, std::size_t index) {
 
 }  // namespace
 
-std::string WriteCommIni(int portNumber) {
-    return WriteTextLines(kCommIniFileName, {"[COMMAND]", "PORT=COM" + std::to_string(portNumber),
-                                             std::string("COMM=") + kModeString});
+Outcome WriteCommIni(int portNumber) {
+    errno = 0;
+    std::string error = WriteTextLines(
+        kCommIniFileName,
+        {"[COMMAND]", "PORT=COM" + std::to_string(portNumber), std::string("COMM=") + kModeString});
+    if (error.empty()) return {};
+    return Outcome::Failed(std::move(error), errno);
 }
 
 CommSettings ReadCommIni() {
+    errno = 0;
     // Only the first three lines are ever looked at.
     LinesResult read = ReadTextLines(kCommIniFileName, 3);
     CommSettings settings;
     if (!read.ok()) {
-        settings.error = read.error;
+        settings.outcome = Outcome::Failed(read.error, errno);
         return settings;
     }
     settings.portName = ValueOf(read.lines, 1);

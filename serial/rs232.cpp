@@ -12,8 +12,8 @@ namespace norva {
 std::atomic<int> RS232::liveCount_{0};
 std::atomic<int> RS232::startedCount_{0};
 
-RS232::RS232(PortHandle& port, ReceiveFunction receiveBlock)
-    : port_(port), receiveBlock_(std::move(receiveBlock)) {
+RS232::RS232(PortHandle& port, ReceiveFunction receiveBlock, LostFunction portLost)
+    : port_(port), receiveBlock_(std::move(receiveBlock)), portLost_(std::move(portLost)) {
     stopEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ++liveCount_;
     ++startedCount_;
@@ -39,6 +39,7 @@ void RS232::Run() {
     // Without an event descriptor the stop flag is looked at a few times a second instead.
     const int stopWaitMs = stopEvent_ >= 0 ? -1 : 100;
     bool backingOff = false;
+    const ReceivePass pass{port_, stopRequested_, stopEvent_};
     while (!stopRequested_) {
         const int fd = port_.fd();
         pollfd fds[2] = {{stopEvent_, POLLIN, 0}, {fd, POLLIN, 0}};
@@ -55,7 +56,10 @@ void RS232::Run() {
         }
         if (fds[1].revents == 0) continue;
         if (InputQueueCount(&port_) > 0) {
-            receiveBlock_(stopRequested_);
+            // Bytes that came before a hang-up are read first.
+            receiveBlock_(pass);
+        } else if (portLost_) {
+            portLost_(pass);
         } else {
             // Ready with nothing queued: the device hung up or failed. Poll would say so at
             // once forever, so wait on the stop request alone for a while.

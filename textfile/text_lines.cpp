@@ -165,12 +165,24 @@ std::string WriteTextLines(const std::string& fileName, const std::vector<std::s
         content += line;
         content += "\r\n";
     }
+    return WriteFileSafely(fileName, content);
+}
 
+std::string WriteFileSafely(const std::string& fileName, std::string_view content) {
     struct stat st {};
     const bool exists = ::stat(fileName.c_str(), &st) == 0;
     std::string target = fileName;
     if (exists) {
-        if (S_ISDIR(st.st_mode)) return CannotCreateText(fileName);
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;  // callers keep the reason along with the text
+            return CannotCreateText(fileName);
+        }
+        // A file read-only by its mode is refused even where the open below would succeed, as
+        // it does for root.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            errno = EACCES;
+            return CannotCreateText(fileName);
+        }
         // Refuse before touching anything when the file itself may not be written.
         const int probe = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (probe < 0) return CannotCreateText(fileName);
@@ -194,11 +206,15 @@ std::string WriteTextLines(const std::string& fileName, const std::vector<std::s
     }
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
+        const int error = errno;
         ::unlink(tempPath.c_str());
+        errno = error;
         return std::string(kStreamWriteErrorText);
     }
     if (::rename(tempPath.c_str(), target.c_str()) != 0) {
+        const int error = errno;
         ::unlink(tempPath.c_str());
+        errno = error;
         return CannotCreateText(fileName);
     }
     return {};

@@ -49,8 +49,12 @@ std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLi
 
 // Writes every line followed by CR LF. Returns an empty string on success, else the failure text.
 // The old file survives a failed write: the bytes go to a temporary file in the same folder,
-// which is flushed and then renamed over the old one.
+// which is flushed and then renamed over the old one. A file with no write permission bit is
+// refused for every user, root included.
 std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines);
+
+// The same safe replacement for content that is already laid out, line ends included.
+std::string WriteFileSafely(const std::string& fileName, std::string_view content);
 
 std::string CannotOpenText(const std::string& fileName);
 std::string CannotCreateText(const std::string& fileName);

@@ -1,18 +1,28 @@
 #include "widgets/digits_panel.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <optional>
 
+#include "widgets/display_accessibility.h"
 #include "widgets/panel_color.h"
 
 namespace norva {
 namespace {
 
-constexpr std::array<std::int64_t, TDigitsPanel::kMaxShownDigits + 1> kPowersOfTen{
-    1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000};
+// 10^length, or nothing when every 32-bit magnitude is already below it.
+std::optional<std::int64_t> PowerOfTen(int length) {
+    std::int64_t power = 1;
+    for (int i = 0; i < length; ++i) {
+        power *= 10;
+        if (power > std::int64_t{1} << 32) return std::nullopt;
+    }
+    return power;
+}
 
 int ClampToWidgetSize(std::int64_t extent) {
     return static_cast<int>(std::clamp<std::int64_t>(extent, 0, QWIDGETSIZE_MAX));
@@ -21,6 +31,7 @@ int ClampToWidgetSize(std::int64_t extent) {
 }  // namespace
 
 TDigitsPanel::TDigitsPanel(QWidget* owner) : QWidget(owner) {
+    InstallDisplayAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Every field is still zero here, so this makes the panel 0 x 0 until it is next sized.
     SetBounds(x(), y(), width(), height());
@@ -73,8 +84,17 @@ void TDigitsPanel::SetMargin(std::uint8_t margin) {
 void TDigitsPanel::SetValue(std::int32_t value) {
     // Widened first: the magnitude of INT32_MIN does not fit in 32 signed bits.
     const std::int64_t magnitude = value < 0 ? -static_cast<std::int64_t>(value) : value;
-    value_ = static_cast<std::int32_t>(magnitude % kPowersOfTen[ShownDigits()]);
+    const std::optional<std::int64_t> power = PowerOfTen(length_);
+    // Only |INT32_MIN| with ten or more digits escapes 32 bits; it keeps its own bit pattern.
+    const auto reduced = static_cast<std::int32_t>(power ? magnitude % *power : magnitude);
+    const bool changed = reduced != value_;
+    value_ = reduced;
     update();
+    if (changed && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this,
+                                          QVariant::fromValue(static_cast<std::uint32_t>(value_)));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TDigitsPanel::SetBounds(int left, int top, int /*width*/, int /*height*/) {
@@ -144,10 +164,13 @@ void TDigitsPanel::Paint(QPainter& painter) {
     if (glyphs_.isNull() || digitWidth_ == 0 || digitHeight_ == 0) return;
 
     // Value right-aligned in a field of the shown digit count, blanks in front. A Value wider
-    // than the field (Length lowered after it was set) shows its leading digits.
+    // than the field (Length lowered after it was set) shows its leading digits. Read unsigned,
+    // so that the one magnitude past 32 signed bits still shows as digits.
     std::array<char, 16> text{};
     const int textLength = static_cast<int>(
-        std::to_chars(text.data(), text.data() + text.size(), value_).ptr - text.data());
+        std::to_chars(text.data(), text.data() + text.size(), static_cast<std::uint32_t>(value_))
+            .ptr -
+        text.data());
     const int cells = ShownDigits();
     const int padding = std::max(0, cells - textLength);
 

@@ -12,8 +12,8 @@ class QPaintEvent;
 
 namespace norva {
 
-// Digit count of a panel. 1..8 as designed; a larger count is stored but shown as 8, and 0
-// shows no cells.
+// Digit count of a panel. 1..8 as designed; a larger count is stored and reduces the value by
+// its own power of ten, but shows as 8 cells, and 0 shows no cells.
 using TDigitsLength = std::uint8_t;
 
 // A row of seven-segment digits copied unscaled out of a digit strip: eleven cells side by side,
@@ -65,7 +65,7 @@ public:
     // Stored unchanged, even outside 1..8; Value keeps what it holds.
     void SetLength(TDigitsLength length);
     void SetMargin(std::uint8_t margin);
-    // Stores |value| mod 10^Length; INT32_MIN is handled without overflow.
+    // Stores |value| mod 10^Length, for every Length; INT32_MIN is handled without overflow.
     void SetValue(std::int32_t value);
 
     // Keeps left and top; width and height always come from the size rule.

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the build into a fresh prefix of its own and checks what a desktop and a shell find
-# there: the two programs, the launcher and its icon, and nothing else.
+# there: the two programs, the launcher, its icon and its AppStream entry, and nothing else.
 # Usage: check_install.sh <cmake> <build dir> <bin dir> <data dir>  (the last two relative)
 set -eu
 cmake=$1
@@ -23,8 +23,9 @@ $log"
 
 desktop="$datadir/applications/norva-protocol.desktop"
 icon="$datadir/icons/hicolor/64x64/apps/norva-protocol.png"
+metainfo="$datadir/metainfo/org.norvaprotocol.NorvaProtocol.metainfo.xml"
 expected=$(printf '%s\n' "$bindir/norva-acceptor-sim" "$bindir/norva-protocol" "$desktop" \
-    "$icon" | sort)
+    "$icon" "$metainfo" | sort)
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$installed" = "$expected" ] ||
     fail "installed files differ; expected:
@@ -45,6 +46,13 @@ done
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate "$prefix/$desktop" || fail "$desktop does not validate"
 fi
+
+command -v appstreamcli >/dev/null 2>&1 ||
+    fail "appstreamcli is needed to check $metainfo (Debian package appstream)"
+appstreamcli validate --no-net "$prefix/$metainfo" >/dev/null 2>&1 ||
+    fail "$metainfo does not validate: $(appstreamcli validate --no-net "$prefix/$metainfo" 2>&1)"
+grep -qF '<launchable type="desktop-id">norva-protocol.desktop</launchable>' "$prefix/$metainfo" ||
+    fail "$metainfo does not name the launcher"
 
 # A PNG signature, then the IHDR chunk with a width and a height of 64.
 header=$(od -An -tx1 -N24 "$prefix/$icon" | tr -d ' \n')

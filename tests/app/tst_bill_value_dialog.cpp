@@ -174,23 +174,50 @@ private slots:
         QCOMPARE(ChannelCaptions(), captions);
     }
 
+    // An entry as long as the file reader keeps comes back whole from an untouched Done.
+    void longEntriesSurviveAnUntouchedDone_data() {
+        QTest::addColumn<int>("length");
+        QTest::newRow("past a plain edit box's limit") << 40000;
+        QTest::newRow("the reader's limit, 1 MiB") << (1 << 20);
+    }
+    void longEntriesSurviveAnUntouchedDone() {
+        QFETCH(int, length);
+        DestroyWindows();
+        std::string bytes = LetterBytes();
+        bytes.replace(0, 1, std::string(static_cast<std::size_t>(length), '7'));
+        WriteFileBytes("BILLVALUE.TXT", bytes);
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        MessageBoxWatcher* boxes = nullptr;
+        Configure(boxes, [&] {
+            QCOMPARE(Form3->Edit1->text().size(), length);
+            QTest::mouseClick(Form3->Button1, Qt::LeftButton);
+        });
+        QCOMPARE(ReadFileBytes("BILLVALUE.TXT"), bytes);
+        QCOMPARE(Form1->CheckBox1->text().size(), length);
+    }
+
     // A failed save keeps everything: the file, the typed texts, the captions and the count.
     void doneCannotWrite_data() {
+        QTest::addColumn<bool>("readOnly");
         QTest::addColumn<bool>("asUnprivilegedUser");
-        QTest::newRow("read-only file") << true;
-        QTest::newRow("name taken by a folder") << false;
+        QTest::newRow("read-only file, the suite's own user") << true << false;
+        QTest::newRow("read-only file, an ordinary user") << true << true;
+        QTest::newRow("name taken by a folder") << false << false;
     }
 
     void doneCannotWrite() {
+        QFETCH(bool, readOnly);
         QFETCH(bool, asUnprivilegedUser);
-        if (asUnprivilegedUser) {
+        if (readOnly) {
             QCOMPARE(::chmod("BILLVALUE.TXT", 0444), 0);
             QCOMPARE(::chmod(".", 0777), 0);
         } else {
             QCOMPARE(::unlink("BILLVALUE.TXT"), 0);
             QCOMPARE(::mkdir("BILLVALUE.TXT", 0755), 0);
         }
-        // Root writes read-only files, so that case runs in a child as an ordinary user.
+        // A child, so that the ordinary user's case can drop root's privileges.
         const std::string seen = RunInChild(
             [] {
                 norva::NoteCount = 5;
@@ -215,7 +242,7 @@ private slots:
         QCOMPARE(QString::fromStdString(seen),
                  "Cannot create file BILLVALUE.TXT.\nopen=1 edit1=typed count=5\n" +
                      Letters().join(','));
-        if (asUnprivilegedUser) QCOMPARE(ReadFileBytes("BILLVALUE.TXT"), LetterBytes());
+        if (readOnly) QCOMPARE(ReadFileBytes("BILLVALUE.TXT"), LetterBytes());
     }
 
     void closeBoxSavesNothingAndKeepsTyping() {

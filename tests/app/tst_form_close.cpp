@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/com_thread.h"
 #include "app/startup.h"
+#include "link/com_thread.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
@@ -33,17 +33,15 @@ private slots:
         // all the while: a port released under it would be seen.
         std::atomic<bool> handling{false};
         std::atomic<bool> sawPortReleased{false};
-        ComThread = std::make_unique<norva::RS232>(norva::ComHandle,
-                                                   [&](const std::atomic<bool>& stopRequested) {
-                                                       handling = true;
-                                                       while (!stopRequested) {
-                                                           if (!norva::ComHandle.IsOpen())
-                                                               sawPortReleased = true;
-                                                           std::this_thread::yield();
-                                                       }
-                                                       if (!norva::ComHandle.IsOpen())
-                                                           sawPortReleased = true;
-                                                   });
+        ComThread =
+            std::make_unique<norva::RS232>(norva::ComHandle, [&](const norva::ReceivePass& pass) {
+                handling = true;
+                while (!pass.stopRequested) {
+                    if (!norva::ComHandle.IsOpen()) sawPortReleased = true;
+                    std::this_thread::yield();
+                }
+                if (!norva::ComHandle.IsOpen()) sawPortReleased = true;
+            });
         pty.Write({0x3E});
         QTRY_VERIFY(handling);
 

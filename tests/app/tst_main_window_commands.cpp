@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -206,13 +207,63 @@ private slots:
         QVERIFY(shownFor != nullptr);
         QCOMPARE(shownFor->interval(), TForm1::kTransientProblemMs);
         MessageBoxWatcher watcher;
-        Form1->ShowTransientProblem("Channel 4: '4x' is not a valid integer value");
-        QCOMPARE(Form1->StatusBar1->PanelText(3),
-                 QStringLiteral("Channel 4: '4x' is not a valid integer value"));
+        // Markup in a caption shows as typed: the panel needs the width of every character.
+        const QString problem =
+            QStringLiteral("Channel 4: '<b>5</b>' is not a valid integer value");
+        Form1->ShowTransientProblem(problem.toStdString());
+        QCOMPARE(Form1->StatusBar1->PanelText(3), problem);
+        const QLabel* panel = Form1->StatusBar1->PanelLabel(3);
+        QVERIFY(panel->sizeHint().width() >= panel->fontMetrics().horizontalAdvance(problem));
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
         QTRY_COMPARE(Form1->StatusBar1->PanelText(3), QStringLiteral("Norva Protocol"));
         QVERIFY(watcher.boxes.empty());
+    }
+
+    // Assistive technology reads each display's name and its value as it stands.
+    void displaysSpeakTheirNameAndValue_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("note count") << "DigitsPanel1"
+                                    << "Note Count"
+                                    << "0"
+                                    << "7";
+        QTest::newRow("note in escrow") << "DigitsPanel2"
+                                        << "Note in Escrow"
+                                        << "0"
+                                        << "20";
+        QTest::newRow("credit") << "DigitsPanel3"
+                                << "Credit"
+                                << "0"
+                                << "10";
+        QTest::newRow("link") << "Label2"
+                              << "Link"
+                              << "No Link"
+                              << "Linking Now";
+    }
+    void displaysSpeakTheirNameAndValue() {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QWidget* widget = Form1->findChild<QWidget*>(control);
+        QVERIFY(widget != nullptr);
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(spoken != nullptr);
+        QCOMPARE(spoken->text(QAccessible::Name), name);
+        QCOMPARE(spoken->text(QAccessible::Value), before);
+
+        if (control == "Label2")
+            Form1->SetLinkIndicator("Linking Now", 0x008000);
+        else
+            Form1->findChild<TDigitsPanel*>(control)->SetValue(after.toInt());
+        QCOMPARE(spoken->text(QAccessible::Value), after);
+        if (QAccessibleValueInterface* value = spoken->valueInterface())
+            QCOMPARE(value->currentValue().toString(), after);
+        else
+            QCOMPARE(control, QStringLiteral("Label2"));
     }
 
 private:

@@ -198,10 +198,10 @@ private slots:
         // the window's thread stays away meanwhile, so the whole burst waits in the inbox.
         pty_->Write(Bytes(kBytes, 0x20));
         ::usleep(300 * 1000);
-        QCoreApplication::sendPostedEvents(Form1);  // one turn
+        QCoreApplication::sendPostedEvents(&Form1->Link());  // one turn
         const std::size_t firstTurn = Form1->Engine().bytesHandled() - before;
         QVERIFY(firstTurn > 0);
-        QVERIFY2(firstTurn <= TForm1::kDrainBatchBytes + norva::kBlockSize,
+        QVERIFY2(firstTurn <= norva::AcceptorLink::kDrainBatchBytes + norva::kBlockSize,
                  qPrintable(QString::number(firstTurn)));
         QTRY_COMPARE(Form1->Engine().bytesHandled() - before, kBytes);
     }

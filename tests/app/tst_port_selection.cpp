@@ -1,7 +1,9 @@
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 #include <thread>
 
+#include "app/port_selector_help.h"
 #include "app/startup.h"
 #include "modal_watcher.h"
 #include "port_fixture.h"
@@ -136,6 +138,7 @@ private slots:
         QCOMPARE(boxes.boxes[0].title, QString("Norva Protocol "));
         QCOMPARE(boxes.boxes[0].icon, QMessageBox::NoIcon);
         QCOMPARE(Form1->StatusBar1->PanelText(1), QString("Com2"));
+        QCOMPARE(Form1->StatusBar1->PanelText(3), QString("/nonexistent/serial: no such device"));
         QCOMPARE(norva::ComHandle.state(), norva::PortHandle::State::Failed);
         QCOMPARE(norva::RS232::LiveCount(), 0);
         // The earlier port was released first.
@@ -184,6 +187,8 @@ private slots:
             QTest::qWait(600);
             QVERIFY2(ProcessCpuMs() - before < 300, "a vanished device keeps the program busy");
             QCOMPARE(norva::RS232::LiveCount(), 1);
+            QCOMPARE(Form1->StatusBar1->PanelText(3),
+                     QString::fromStdString("Com4: " + link + " gone"));
 
             QVERIFY(::unlink(link.c_str()) == 0);
             pty = std::make_unique<PtyPair>();
@@ -194,6 +199,35 @@ private slots:
             QVERIFY(DeviceReceives(*pty, 0x02));
             QVERIFY(::unlink(link.c_str()) == 0);
         }
+    }
+
+    // A device given to a port through the selector's context menu reaches ports.conf, and the
+    // item's tooltip names it from then on.
+    void menuGivesDeviceToPort() {
+        QTemporaryDir root;
+        ::setenv("XDG_CONFIG_HOME", root.path().toUtf8().constData(), 1);
+        const std::string dev = root.path().toStdString() + "/dev";
+        QVERIFY(QDir().mkpath(QString::fromStdString(dev)));
+        WriteFileBytes(dev + "/ttyUSB0", "");
+        auto* help = Form1->ComboBox1->findChild<norva::PortSelectorHelp*>();
+        QVERIFY(help != nullptr);
+        help->SetDeviceRoots({dev, root.path().toStdString() + "/sys"});
+        std::unique_ptr<QMenu> menu(help->CreateMenu());
+        QAction* give = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->menu() == nullptr || !action->text().contains("ttyUSB0")) continue;
+            for (QAction* port : action->menu()->actions())
+                if (port->text() == "Com5") give = port;
+        }
+        QVERIFY(give != nullptr);
+        give->trigger();
+        QCOMPARE(ReadFileBytes(root.path().toStdString() + "/norva-protocol/ports.conf"),
+                 "COM5=" + dev + "/ttyUSB0\n");
+        QCOMPARE(Form1->ComboBox1->itemData(4, Qt::ToolTipRole).toString(),
+                 QString::fromStdString("Com5 \u2192 " + dev + "/ttyUSB0, present"));
+        QCOMPARE(Form1->ComboBox1->count(), 10);
+        QCOMPARE(Form1->ComboBox1->currentText(), QString("Comport  Select"));
+        ::unsetenv("XDG_CONFIG_HOME");
     }
 
 private:

@@ -24,11 +24,11 @@ private slots:
         QFETCH(QByteArray, bytes);
         TempCwd cwd;
         WriteFileBytes("comm.ini", "stale text that is replaced whole\r\n\r\n\r\n\r\n");
-        QCOMPARE(WriteCommIni(port), std::string());
+        QVERIFY(WriteCommIni(port).ok());
         QCOMPARE(ReadFileBytes("comm.ini"), bytes.toStdString());
         QCOMPARE(int(bytes.size()), port == 10 ? 40 : 39);
         const CommSettings settings = ReadCommIni();
-        QCOMPARE(settings.error, std::string());
+        QVERIFY(settings.outcome.ok());
         QCOMPARE(settings.portName, "COM" + std::to_string(port));
         QCOMPARE(settings.modeString, std::string("9600,E,8,1"));
     }
@@ -42,22 +42,26 @@ private slots:
         QCOMPARE(s.modeString, std::string("300,N,8,1"));
         WriteFileBytes("comm.ini", "[COMMAND]\r\nPORT=\r\n");
         s = ReadCommIni();
-        QCOMPARE(s.error, std::string());
+        QVERIFY(s.outcome.ok());
         QCOMPARE(s.portName, std::string());
         QCOMPARE(s.modeString, std::string());
     }
 
     void failures() {
         TempCwd cwd;
-        QCOMPARE(ReadCommIni().error, std::string("Cannot open file comm.ini"));
+        const Outcome missing = ReadCommIni().outcome;
+        QCOMPARE(missing.text(), std::string("Cannot open file comm.ini"));
+        QCOMPARE(missing.osError(), ENOENT);
         QVERIFY(QDir().mkdir("comm.ini"));
-        QCOMPARE(WriteCommIni(1), std::string("Cannot create file comm.ini"));
-        QCOMPARE(ReadCommIni().error, std::string("Cannot open file comm.ini"));
+        const Outcome written = WriteCommIni(1);
+        QCOMPARE(written.text(), std::string("Cannot create file comm.ini"));
+        QVERIFY(written.osError() != 0);
+        QCOMPARE(ReadCommIni().outcome.text(), std::string("Cannot open file comm.ini"));
         QVERIFY(QDir().rmdir("comm.ini"));
         WriteFileBytes("comm.ini", "keep\r\n");
         QCOMPARE(::chmod("comm.ini", 0444), 0);
         QCOMPARE(::chmod(".", 0777), 0);
-        QCOMPARE(RunInChild([] { return WriteCommIni(2); }, true),
+        QCOMPARE(RunInChild([] { return WriteCommIni(2).text(); }, true),
                  std::string("Cannot create file comm.ini"));
         QCOMPARE(ReadFileBytes("comm.ini"), std::string("keep\r\n"));
     }

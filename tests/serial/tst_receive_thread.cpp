@@ -25,14 +25,14 @@ struct Receiver {
         ::unsetenv("NORVA_COM5");
     }
     void Start() {
-        thread = std::make_unique<RS232>(port, [this](const std::atomic<bool>& stop) {
+        thread = std::make_unique<RS232>(port, [this](const ReceivePass& pass) {
             ++calls;
-            ReceiveBlock(port, inbox, stop);
+            ReceiveBlock(pass, inbox);
         });
     }
-    std::vector<Block> Taken() {
+    std::vector<Bytes> Taken() {
         for (auto& b : inbox.TakeAll())
-            blocks.push_back(std::move(b));
+            blocks.push_back(std::move(b.bytes));
         return blocks;
     }
     PortHandle port;
@@ -40,7 +40,7 @@ struct Receiver {
     BlockInbox inbox;
     std::atomic<int> wakes{0};
     std::atomic<int> calls{0};
-    std::vector<Block> blocks;
+    std::vector<Bytes> blocks;
     std::unique_ptr<RS232> thread;
 };
 
@@ -110,7 +110,7 @@ private slots:
         Receiver r(pty);
         std::atomic<bool> inCall{false};
         std::atomic<bool> finished{false};
-        r.thread = std::make_unique<RS232>(r.port, [&](const std::atomic<bool>&) {
+        r.thread = std::make_unique<RS232>(r.port, [&](const ReceivePass&) {
             inCall = true;
             std::this_thread::sleep_for(200ms);
             finished = true;
@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(OpenComPort(&port, "COM5", "9600,E,8,1"), kOpened);
         ::unsetenv("NORVA_COM5");
         auto thread = std::make_unique<RS232>(
-            port, [&](const std::atomic<bool>& stop) { ReceiveBlock(port, inbox, stop); });
+            port, [&](const ReceivePass& pass) { ReceiveBlock(pass, inbox); });
         pty.Write({1, 2, 3, 4, 5});
         std::this_thread::sleep_for(150ms);
         pty.Write({6});
@@ -143,7 +143,7 @@ private slots:
         thread.reset();  // must not hang
         Bytes all;
         for (const auto& b : inbox.TakeAll())
-            all.insert(all.end(), b.begin(), b.end());
+            all.insert(all.end(), b.bytes.begin(), b.bytes.end());
         // What was read is all there; what was not read is still in the driver.
         std::uint8_t rest[16];
         const std::size_t n = ReadBlock(&port, rest, sizeof rest);

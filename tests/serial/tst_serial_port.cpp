@@ -1,13 +1,18 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "pty_pair.h"
 #include "serial/com_port.h"
+#include "serial/device_discovery.h"
 #include "serial/line_mode.h"
 #include "serial/port_name.h"
 
@@ -145,6 +150,8 @@ private slots:
     }
 
     void portNames() {
+        QTemporaryDir config;
+        ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
         ::unsetenv("NORVA_COM1");
         ::unsetenv("NORVA_COM10");
         QCOMPARE(DevicePathForPort("COM1"), std::string("/dev/ttyS0"));
@@ -157,6 +164,86 @@ private slots:
         for (const char* bad : {"", "COM", "COM0", "COM01", "com1", "COM1 ", "LPT1", "COMx"}) {
             QVERIFY2(DevicePathForPort(bad).empty(), bad);
         }
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    // The environment over ports.conf over the default; the file's comments, blanks and bad
+    // lines; a device given to a port keeps the file's other lines.
+    void portsConfMapping() {
+        QTemporaryDir config;
+        ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
+        const std::string file = config.path().toStdString() + "/norva-protocol/ports.conf";
+        QCOMPARE(PortsConfPath(), file);
+        const std::string text =
+            "# bench A\n\n  COM2 = /dev/serial/by-id/usb-A-if00-port0  \r\nCOM3=relative/x\n"
+            "COM0=/dev/x\ncom4=/dev/x\nCOM5\n=/dev/x\nCOM6=\nCOM7=/dev/ttyUSB1\nCOM7=/dev/ttyUSB2";
+        const std::map<unsigned, std::string> expected{{2, "/dev/serial/by-id/usb-A-if00-port0"},
+                                                       {7, "/dev/ttyUSB2"}};
+        QCOMPARE(ParsePortsConf(text), expected);
+
+        QVERIFY(AssignPortInPortsConf(7, "/dev/ttyACM0").ok());  // the folder is made
+        QCOMPARE(ReadPortsConf(), (std::map<unsigned, std::string>{{7, "/dev/ttyACM0"}}));
+        std::ofstream(file) << text;
+        QVERIFY(AssignPortInPortsConf(3, "/dev/ttyUSB0").ok());
+        std::ifstream in(file);
+        const std::string written((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+        QVERIFY2(written.rfind("# bench A\n\n  COM2 = /dev/serial/by-id/usb-A-if00-port0", 0) == 0,
+                 written.c_str());
+        QVERIFY(written.ends_with("COM3=/dev/ttyUSB0\n"));
+        QVERIFY(written.find("COM3=relative/x\n") != std::string::npos);  // kept, still ignored
+
+        ::setenv("NORVA_COM2", "/dev/from-environment", 1);
+        const struct {
+            const char* port;
+            const char* path;
+        } rows[] = {{"COM2", "/dev/from-environment"},
+                    {"COM3", "/dev/ttyUSB0"},
+                    {"COM7", "/dev/ttyUSB2"},
+                    {"COM8", "/dev/ttyS7"}};
+        for (const auto& row : rows)
+            QCOMPARE(DevicePathForPort(row.port), std::string(row.path));
+        ::unsetenv("NORVA_COM2");
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    // Devices found in a device folder and a kernel tree made of real files: by-id first, then
+    // ttyUSB, ttyACM, and only the ttyS ports with a UART; a USB adapter's names in the tooltip.
+    void discoveryAndTooltips() {
+        QTemporaryDir root;
+        const std::string dev = root.path().toStdString() + "/dev";
+        const std::string sys = root.path().toStdString() + "/sys";
+        const auto file = [](const std::string& path, const std::string& text) {
+            QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
+            std::ofstream(path) << text << "\n";
+        };
+        for (const char* node : {"ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyprintk", "tty1"})
+            file(dev + "/" + node, "");
+        file(sys + "/class/tty/ttyS0/type", "4");
+        file(sys + "/class/tty/ttyS1/type", "0");
+        const std::string usb = sys + "/devices/pci0/usb1/1-2";
+        file(usb + "/idVendor", "0403");
+        file(usb + "/manufacturer", "FTDI");
+        file(usb + "/product", "FT232R USB UART");
+        file(usb + "/serial", "A50285BI");
+        QDir().mkpath(QString::fromStdString(usb + "/1-2:1.0/ttyUSB0"));
+        QDir().mkpath(QString::fromStdString(sys + "/class/tty/ttyUSB0"));
+        (void)::symlink((usb + "/1-2:1.0/ttyUSB0").c_str(),
+                        (sys + "/class/tty/ttyUSB0/device").c_str());
+        QDir().mkpath(QString::fromStdString(dev + "/serial/by-id"));
+        const std::string byId = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+        (void)::symlink((dev + "/ttyUSB0").c_str(), byId.c_str());
+
+        const DeviceRoots roots{dev, sys};
+        QCOMPARE(
+            PresentSerialDevices(roots),
+            (std::vector<std::string>{byId, dev + "/ttyUSB0", dev + "/ttyACM0", dev + "/ttyS0"}));
+        QCOMPARE(PortDescription("Com2", byId, roots),
+                 "Com2 \u2192 " + byId + ", FTDI FT232R USB UART, serial A50285BI, present");
+        QCOMPARE(PortDescription("Com3", dev + "/ttyACM0", roots),
+                 "Com3 \u2192 " + dev + "/ttyACM0, present");
+        QCOMPARE(PortDescription("Com4", dev + "/ttyUSB7", roots),
+                 "Com4 \u2192 " + dev + "/ttyUSB7, not present");
     }
 
     // Open applies raw 9600 without flow control; the pty keeps the speed, so check it there.

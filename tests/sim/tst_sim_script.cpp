@@ -114,6 +114,11 @@ private slots:
         QVERIFY(parsed.error.empty());
         QCOMPARE(parsed.options.link, std::string("/tmp/acceptor"));
         QVERIFY(parsed.options.exitOnEof && parsed.options.device.empty());
+
+        parsed = ParseOptions({"--link", "/tmp/acceptor", "--replay", "c.txt", "--speed=0.5"});
+        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+        QCOMPARE(parsed.options.replay, std::string("c.txt"));
+        QCOMPARE(*parsed.options.replaySpeed, 0.5);
     }
 
     void badOptions_data() {
@@ -130,6 +135,14 @@ private slots:
             << QStringList{"--device", "/dev/ttyS0", "--link", "x"} << "--link names a";
         QTest::newRow("exit without script")
             << QStringList{"--exit-after-script"} << "--exit-after-script needs --script";
+        QTest::newRow("speed alone") << QStringList{"--speed", "2"} << "--speed needs --replay";
+        QTest::newRow("zero speed")
+            << QStringList{"--replay", "c.txt", "--speed", "0"} << "bad --speed '0'";
+        QTest::newRow("replay with soak") << QStringList{"--replay", "c.txt", "--soak", "1"}
+                                          << "--replay plays the capture alone";
+        QTest::newRow("replay with script")
+            << QStringList{"--replay=c.txt", "--script", "s.sim"} << "--replay plays the capture";
+        QTest::newRow("replay without file") << QStringList{"--replay"} << "--replay needs a path";
     }
 
     void badOptions() {

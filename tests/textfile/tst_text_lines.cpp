@@ -163,6 +163,36 @@ private slots:
         QCOMPARE(ReadFileBytes("OLD.TXT"), std::string("new\r\n"));
     }
 
+    // Read-only by its mode means refused, whoever runs the program; root included.
+    void readOnlyModeIsRefusedForEveryUser_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("throughLink");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("0444") << 0444 << false << true;
+        QTest::newRow("0400") << 0400 << false << true;
+        QTest::newRow("0555") << 0555 << false << true;
+        QTest::newRow("0444 behind a symbolic link") << 0444 << true << true;
+        QTest::newRow("0200 is writable") << 0200 << false << false;
+        QTest::newRow("0004 and 0020 is writable") << 0024 << false << false;
+    }
+    void readOnlyModeIsRefusedForEveryUser() {
+        QFETCH(int, mode);
+        QFETCH(bool, throughLink);
+        QFETCH(bool, refused);
+        TempCwd cwd;
+        WriteFileBytes("OLD.TXT", "old\r\n");
+        QCOMPARE(::chmod("OLD.TXT", static_cast<mode_t>(mode)), 0);
+        const char* name = "OLD.TXT";
+        if (throughLink) {
+            QCOMPARE(::symlink("OLD.TXT", "LINK.TXT"), 0);
+            name = "LINK.TXT";
+        }
+        QCOMPARE(WriteTextLines(name, {"new"}),
+                 refused ? std::string("Cannot create file ") + name : std::string());
+        QCOMPARE(::chmod("OLD.TXT", 0600), 0);
+        QCOMPARE(ReadFileBytes("OLD.TXT"), std::string(refused ? "old\r\n" : "new\r\n"));
+    }
+
     // A disk that fills up mid-write reports the stream error and keeps the old file.
     void diskFullKeepsOldFile() {
         TempCwd cwd;

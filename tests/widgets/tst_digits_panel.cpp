@@ -220,6 +220,11 @@ private slots:
         QTest::newRow("INT32_MIN in 5") << 5 << min << 83648;
         QTest::newRow("INT32_MAX in 8") << 8 << max << 47483647;
         QTest::newRow("-INT32_MAX in 4") << 4 << -max << 3647;
+        QTest::newRow("1234567890 in 9") << 9 << 1234567890 << 234567890;
+        QTest::newRow("-1000000000 in 9") << 9 << -1000000000 << 0;
+        QTest::newRow("-999999999 in 9") << 9 << -999999999 << 999999999;
+        QTest::newRow("INT32_MAX in 10") << 10 << max << max;
+        QTest::newRow("-INT32_MAX in 255") << 255 << -max << max;
     }
     void valueIsReducedToTheDigitCount() {
         QFETCH(int, length);
@@ -328,10 +333,12 @@ private slots:
         QTest::addColumn<int>("stored");
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QList<int>>("glyphs");
-        const QList<int> eight{4, 7, 4, 8, 3, 6, 4, 8};
         QTest::newRow("0") << 0 << 0 << QSize(10, 65) << QList<int>{};
-        QTest::newRow("9") << 9 << 47483648 << QSize(330, 65) << eight;
-        QTest::newRow("255") << 255 << 47483648 << QSize(330, 65) << eight;
+        // |INT32_MIN| mod 10^9, then |INT32_MIN| itself, which keeps its 32-bit pattern.
+        QTest::newRow("9") << 9 << 147483648 << QSize(330, 65)
+                           << QList<int>{1, 4, 7, 4, 8, 3, 6, 4};
+        QTest::newRow("255") << 255 << std::numeric_limits<std::int32_t>::min() << QSize(330, 65)
+                             << QList<int>{2, 1, 4, 7, 4, 8, 3, 6};
     }
     void outOfRangeLengthIsStoredAndShownSafely() {
         QFETCH(int, length);

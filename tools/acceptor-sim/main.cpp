@@ -10,6 +10,7 @@
 
 #include "tools/acceptor-sim/commands.h"
 #include "tools/acceptor-sim/options.h"
+#include "tools/acceptor-sim/replay.h"
 #include "tools/acceptor-sim/serial_line.h"
 #include "tools/acceptor-sim/simulator.h"
 
@@ -79,17 +80,46 @@ int main(int argc, char** argv) {
         script = LoadScript(options.script, error);
         if (!script) return Fail(kExitScript, error);
     }
+    std::optional<ReplayPlan> plan;
+    if (!options.replay.empty()) {
+        const norva::CaptureParse capture = norva::ReadCaptureFile(options.replay);
+        if (!capture.ok()) return Fail(kExitScript, capture.error);
+        plan = PlanReplay(capture.events);
+        if (plan->blocks.empty()) return Fail(kExitScript, options.replay + ": no RX line to play");
+    }
 
     const int stopFd = StopDescriptor();
     if (stopFd < 0) return Fail(kExitDevice, "cannot make the stop pipe");
 
-    const auto line = options.device.empty() ? SerialLine::CreatePty(error)
-                                             : SerialLine::OpenDevice(options.device, error);
-    if (!line) return Fail(kExitDevice, error);
+    auto made =
+        options.device.empty() ? SerialLine::CreatePty() : SerialLine::OpenDevice(options.device);
+    if (!made.value) return Fail(kExitDevice, made.outcome.text());
+    const std::unique_ptr<SerialLine> line = std::move(made.value);
     std::unique_ptr<SymbolicLink> link;
     if (!options.link.empty()) {
-        link = SymbolicLink::Create(options.link, line->path(), error);
-        if (!link) return Fail(kExitDevice, error);
+        auto linked = SymbolicLink::Create(options.link, line->path());
+        if (!linked.value) return Fail(kExitDevice, linked.outcome.text());
+        link = std::move(linked.value);
+    }
+
+    if (plan) {
+        std::size_t answers = 0;
+        for (const auto& group : plan->expected)
+            answers += group.size();
+        const std::string first = (line->isPty() ? "pty " : "device ") + line->path() + "\n";
+        (void)!::write(STDOUT_FILENO, first.data(), first.size());
+        std::fprintf(stderr, "    0.000 -- replay %s: %zu blocks, %zu answers expected, speed %g\n",
+                     options.replay.c_str(), plan->blocks.size(), answers,
+                     options.replaySpeed.value_or(1.0));
+        ReplaySetup replay;
+        replay.lineFd = line->fd();
+        replay.lineIsPty = line->isPty();
+        replay.outFd = STDOUT_FILENO;
+        replay.errFd = STDERR_FILENO;
+        replay.stopFd = stopFd;
+        replay.speed = options.replaySpeed.value_or(1.0);
+        replay.plan = std::move(*plan);
+        return Replayer(std::move(replay)).Run();
     }
 
     SimulatorSetup setup;

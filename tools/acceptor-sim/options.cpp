@@ -10,13 +10,13 @@ namespace norva::sim {
 
 namespace {
 
-std::optional<double> Rate(std::string_view text) {
+std::optional<double> Rate(std::string_view text, double most = kMaxSoakRate) {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
         return std::nullopt;
     }
-    if (value <= 0 || value > kMaxSoakRate) return std::nullopt;
+    if (value <= 0 || value > most) return std::nullopt;
     return value;
 }
 
@@ -60,10 +60,21 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         } else if (name == "--exit-after-script") {
             if (!flag()) return fail(name + " takes no value");
             o.exitAfterScript = true;
-        } else if (name == "--device" || name == "--link" || name == "--script") {
+        } else if (name == "--device" || name == "--link" || name == "--script" ||
+                   name == "--replay") {
             const auto v = value();
             if (!v || v->empty()) return fail(name + " needs a path");
-            (name == "--device" ? o.device : name == "--link" ? o.link : o.script) = *v;
+            (name == "--device"   ? o.device
+             : name == "--link"   ? o.link
+             : name == "--script" ? o.script
+                                  : o.replay) = *v;
+        } else if (name == "--speed") {
+            const auto v = value();
+            if (!v) return fail("--speed needs a factor");
+            o.replaySpeed = Rate(*v, kMaxReplaySpeed);
+            if (!o.replaySpeed) {
+                return fail("bad --speed '" + *v + "': expected a number above 0, at most 1000");
+            }
         } else if (name == "--soak") {
             const auto v = value();
             if (!v) return fail("--soak needs a rate in notes per second");
@@ -87,6 +98,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     }
     if (o.exitAfterScript && o.script.empty()) return fail("--exit-after-script needs --script");
     if (o.seed && !o.soakRate) return fail("--seed needs --soak");
+    if (o.replaySpeed && o.replay.empty()) return fail("--speed needs --replay");
+    if (!o.replay.empty() &&
+        (!o.script.empty() || o.soakRate || o.exitOnEof || o.exitAfterScript)) {
+        return fail(
+            "--replay plays the capture alone; it cannot be used with --script, --soak or "
+            "--exit-on-eof");
+    }
     return result;
 }
 
@@ -111,6 +129,11 @@ Options:
                        rates such as 0.5 allowed, at most 1000). A tick that finds the acceptor
                        disabled, quiet or holding a note is skipped.
   --seed N             seed of the --soak channel sequence (default: random, shown on stderr).
+  --replay FILE        play the received blocks of a traffic capture to the host instead of
+                       acting as an acceptor, and compare the host's bytes with the capture's
+                       (see Replay below). The whole file is checked first.
+  --speed X            with --replay: divide the recorded gaps by X (0.5 plays at half speed,
+                       10 ten times as fast; above 0, at most 1000; default 1).
   -h, --help           this text.
 
 Standard output, one line each, written at once:
@@ -125,13 +148,33 @@ Scripted use, as by a test: run with --script FILE --exit-after-script, read the
 from the first line, open it, then follow the traffic lines; end the script with a sleep
 long enough for the host's answers. Or pipe commands into standard input with --exit-on-eof.
 
+Replay:
+  Each RX line of the capture is written as one block; the time between two blocks is the
+  recorded gap (divided by --speed), counted from when the block before went out. The TX bytes
+  recorded after a block, up to the next RX line, are the answers expected to it, in order.
+  The next block waits for them, at most 2 s beyond its gap; after the last block the replay
+  waits for its answers the same way, then 0.3 s more for stray bytes.
+  Polls (0C) come from the host's timer, not as answers: recorded ones are not expected and
+  the host's are shown and set aside, never compared. Every other byte the host sends is
+  compared with the next expected answer:
+     1.052 << 02   capture 02   match
+     1.052 << 0F   capture 02   DIFFERS
+     3.101 << 30   capture --   DIFFERS   (the capture expected nothing more here)
+     3.101 << --   capture 02   DIFFERS   (the expected answer did not come)
+     4.500 << 0C   poll, set aside
+  The last line: "replay: answers matched N, differed M", then the polls seen on each side.
+  Exit status 0 only when every answer matched; 5 otherwise, also when stopped early.
+
 Exit status:
-  0  quit, end of script or input as asked above, SIGINT, SIGTERM or SIGHUP
+  0  quit, end of script or input as asked above, SIGINT, SIGTERM or SIGHUP; a replay in
+     which every answer matched
   1  the serial device failed or went away while running
   2  bad option
   3  the device or pseudo-terminal could not be set up (missing, not a terminal, busy),
      or the --link could not be made
-  4  the script cannot be read or has a bad line (reported as FILE:LINE: why)
+  4  the script or capture cannot be read or has a bad line (reported as FILE:LINE: why)
+  5  a replay in which an answer differed, was missing or came unexpected, or that was stopped
+     before the end
 
 )";
     text += CommandHelp();

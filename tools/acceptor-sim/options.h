@@ -8,14 +8,16 @@
 namespace norva::sim {
 
 enum ExitCode : int {
-    kExitOk = 0,        // quit, end of input or script as asked, SIGINT, SIGTERM, SIGHUP
-    kExitLineLost = 1,  // the serial device failed or went away while running
-    kExitUsage = 2,     // bad option or option value
-    kExitDevice = 3,    // the device or pseudo-terminal could not be set up, or --link failed
-    kExitScript = 4,    // the script file cannot be read or has a bad line
+    kExitOk = 0,              // quit, end of input or script as asked, SIGINT, SIGTERM, SIGHUP
+    kExitLineLost = 1,        // the serial device failed or went away while running
+    kExitUsage = 2,           // bad option or option value
+    kExitDevice = 3,          // the device or pseudo-terminal could not be set up, or --link failed
+    kExitScript = 4,          // the script or capture file cannot be read or has a bad line
+    kExitReplayDiffered = 5,  // a replay found answers that differ from the capture's
 };
 
 inline constexpr double kMaxSoakRate = 1000.0;
+inline constexpr double kMaxReplaySpeed = 1000.0;
 
 struct Options {
     std::string device;  // empty: make a pseudo-terminal
@@ -25,6 +27,8 @@ struct Options {
     bool exitAfterScript = false;
     std::optional<double> soakRate;  // notes per second
     std::optional<std::uint32_t> seed;
+    std::string replay;                 // a capture to play back
+    std::optional<double> replaySpeed;  // recorded gaps divided by this
     bool help = false;
 };
 

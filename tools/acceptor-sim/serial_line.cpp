@@ -15,8 +15,9 @@ namespace norva::sim {
 
 namespace {
 
-std::string Why(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+Outcome Why(const std::string& what) {
+    const int error = errno;
+    return Outcome::Failed(what + ": " + std::strerror(error), error);
 }
 
 void MakeRaw(termios& t) {
@@ -35,65 +36,56 @@ void ConfigureDeviceLine(termios& settings) {
     if (const auto mode = ParseModeString("9600,E,8,1")) ApplyLineMode(*mode, settings);
 }
 
-std::unique_ptr<SerialLine> SerialLine::CreatePty(std::string& error) {
+Made<SerialLine> SerialLine::CreatePty() {
     std::unique_ptr<SerialLine> line(new SerialLine);
     line->fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (line->fd_ < 0) {
-        error = Why("cannot make a pseudo-terminal");
-        return nullptr;
+        return {nullptr, Why("cannot make a pseudo-terminal")};
     }
     char name[128] = {};
     if (::grantpt(line->fd_) != 0 || ::unlockpt(line->fd_) != 0 ||
         ::ptsname_r(line->fd_, name, sizeof name) != 0) {
-        error = Why("cannot unlock the pseudo-terminal");
-        return nullptr;
+        return {nullptr, Why("cannot unlock the pseudo-terminal")};
     }
     line->path_ = name;
     line->slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios t{};
     if (line->slaveFd_ < 0 || ::tcgetattr(line->slaveFd_, &t) != 0) {
-        error = Why("cannot open " + line->path_);
-        return nullptr;
+        return {nullptr, Why("cannot open " + line->path_)};
     }
     ConfigureDeviceLine(t);
     if (::tcsetattr(line->slaveFd_, TCSANOW, &t) != 0 ||
         ::fcntl(line->fd_, F_SETFL, ::fcntl(line->fd_, F_GETFL) | O_NONBLOCK) != 0) {
-        error = Why("cannot set up " + line->path_);
-        return nullptr;
+        return {nullptr, Why("cannot set up " + line->path_)};
     }
-    return line;
+    return {std::move(line), {}};
 }
 
-std::unique_ptr<SerialLine> SerialLine::OpenDevice(const std::string& path, std::string& error) {
+Made<SerialLine> SerialLine::OpenDevice(const std::string& path) {
     std::unique_ptr<SerialLine> line(new SerialLine);
     line->path_ = path;
     line->fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line->fd_ < 0) {
-        error = Why("cannot open " + path);
-        return nullptr;
+        return {nullptr, Why("cannot open " + path)};
     }
     if (!::isatty(line->fd_)) {
-        error = path + ": not a serial device (not a terminal)";
-        return nullptr;
+        return {nullptr, Outcome::Failed(path + ": not a serial device (not a terminal)", ENOTTY)};
     }
     // The bench tool locks the port it opens; taking the same lock keeps two programs apart.
     if (::flock(line->fd_, LOCK_EX | LOCK_NB) != 0) {
-        error = Why(path + " is in use");
-        return nullptr;
+        return {nullptr, Why(path + " is in use")};
     }
     if (::tcgetattr(line->fd_, &line->saved_) != 0) {
-        error = Why("cannot read the settings of " + path);
-        return nullptr;
+        return {nullptr, Why("cannot read the settings of " + path)};
     }
     line->restore_ = true;
     termios t = line->saved_;
     ConfigureDeviceLine(t);
     if (::tcsetattr(line->fd_, TCSANOW, &t) != 0) {
-        error = Why("cannot set " + path + " to 9600,E,8,1");
-        return nullptr;
+        return {nullptr, Why("cannot set " + path + " to 9600,E,8,1")};
     }
     (void)::tcflush(line->fd_, TCIOFLUSH);
-    return line;
+    return {std::move(line), {}};
 }
 
 SerialLine::~SerialLine() {
@@ -102,25 +94,21 @@ SerialLine::~SerialLine() {
     if (slaveFd_ >= 0) ::close(slaveFd_);
 }
 
-std::unique_ptr<SymbolicLink> SymbolicLink::Create(const std::string& path,
-                                                   const std::string& target, std::string& error) {
+Made<SymbolicLink> SymbolicLink::Create(const std::string& path, const std::string& target) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         // Most likely left over from a run that was killed; anything else is not ours to remove.
         if (!S_ISLNK(st.st_mode)) {
-            error = path + ": exists and is not a symbolic link";
-            return nullptr;
+            return {nullptr, Outcome::Failed(path + ": exists and is not a symbolic link", EEXIST)};
         }
         if (::unlink(path.c_str()) != 0) {
-            error = Why("cannot replace " + path);
-            return nullptr;
+            return {nullptr, Why("cannot replace " + path)};
         }
     }
     if (::symlink(target.c_str(), path.c_str()) != 0) {
-        error = Why("cannot make the link " + path);
-        return nullptr;
+        return {nullptr, Why("cannot make the link " + path)};
     }
-    return std::unique_ptr<SymbolicLink>(new SymbolicLink(path, target));
+    return {std::unique_ptr<SymbolicLink>(new SymbolicLink(path, target)), {}};
 }
 
 SymbolicLink::~SymbolicLink() {

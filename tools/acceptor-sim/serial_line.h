@@ -5,7 +5,16 @@
 #include <memory>
 #include <string>
 
+#include "textfile/outcome.h"
+
 namespace norva::sim {
+
+// What an opening made, or why it made nothing (the text and the OS error behind it).
+template <typename T>
+struct Made {
+    std::unique_ptr<T> value;
+    Outcome outcome;
+};
 
 // The device's end of the line: the master of a pseudo-terminal made here, or a real serial
 // device. The descriptor is non-blocking.
@@ -13,8 +22,8 @@ class SerialLine {
 public:
     // The slave is opened here once, made raw before anything is sent, and held for the line's
     // life: nothing is echoed back, and a host closing its end never hangs up the master.
-    static std::unique_ptr<SerialLine> CreatePty(std::string& error);
-    static std::unique_ptr<SerialLine> OpenDevice(const std::string& path, std::string& error);
+    static Made<SerialLine> CreatePty();
+    static Made<SerialLine> OpenDevice(const std::string& path);
 
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;
@@ -42,8 +51,7 @@ void ConfigureDeviceLine(termios& settings);
 // it elsewhere in the meantime.
 class SymbolicLink {
 public:
-    static std::unique_ptr<SymbolicLink> Create(const std::string& path, const std::string& target,
-                                                std::string& error);
+    static Made<SymbolicLink> Create(const std::string& path, const std::string& target);
     ~SymbolicLink();
     SymbolicLink(const SymbolicLink&) = delete;
     SymbolicLink& operator=(const SymbolicLink&) = delete;

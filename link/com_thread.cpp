@@ -1,4 +1,4 @@
-#include "app/com_thread.h"
+#include "link/com_thread.h"
 
 std::unique_ptr<norva::RS232> ComThread;
 

@@ -1,0 +1,71 @@
+#include "app/port_selector_help.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QMenu>
+
+#include "serial/port_name.h"
+
+namespace norva {
+
+PortSelectorHelp::PortSelectorHelp(QComboBox* selector, std::function<void(const QString&)> problem)
+    : QObject(selector), selector_(selector), problem_(std::move(problem)) {
+    RefreshTooltips();
+    // Devices come and go: the tooltips are made afresh each time the list opens.
+    selector_->view()->installEventFilter(this);
+    if (QLineEdit* line = selector_->lineEdit()) {
+        line->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(line, &QWidget::customContextMenuRequested, this, [this, line](const QPoint& at) {
+            QMenu* menu = CreateMenu();
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(line->mapToGlobal(at));
+        });
+    }
+}
+
+void PortSelectorHelp::RefreshTooltips() {
+    for (int i = 0; i < selector_->count(); ++i) {
+        const QString label = selector_->itemText(i);
+        const std::string port = label.toUpper().toStdString();
+        const std::string path = DevicePathForPort(port);
+        if (path.empty()) continue;
+        selector_->setItemData(
+            i, QString::fromStdString(PortDescription(label.toStdString(), path, roots_)),
+            Qt::ToolTipRole);
+    }
+}
+
+QMenu* PortSelectorHelp::CreateMenu() {
+    QLineEdit* line = selector_->lineEdit();
+    QMenu* menu = line != nullptr ? line->createStandardContextMenu() : new QMenu(selector_);
+    menu->addSeparator();
+    const std::vector<std::string> devices = PresentSerialDevices(roots_);
+    if (devices.empty()) {
+        menu->addAction(tr("No serial device found"))->setEnabled(false);
+        return menu;
+    }
+    for (const std::string& device : devices) {
+        const UsbAdapter usb = UsbAdapterOf(device, roots_);
+        QString title = QString::fromStdString(device);
+        if (!usb.product.empty())
+            title += QStringLiteral(" (%1)").arg(QString::fromStdString(usb.product));
+        QMenu* give = menu->addMenu(tr("Give %1 to").arg(title));
+        for (unsigned n = 1; n <= 10; ++n) {
+            give->addAction(QStringLiteral("Com%1").arg(n), this, [this, n, device] {
+                const Outcome written = AssignPortInPortsConf(n, device);
+                if (!written.ok()) problem_(QString::fromStdString(written.text()));
+                RefreshTooltips();
+            });
+        }
+    }
+    return menu;
+}
+
+bool PortSelectorHelp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == selector_->view() && event->type() == QEvent::Show) RefreshTooltips();
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace norva

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "protocol/traffic_sink.h"
+
+namespace norva {
+
+// Hands each event on to every sink added, in the order they were added: the link reports to
+// one sink, and the record and a recording file both listen.
+class TrafficTee : public TrafficSink {
+public:
+    void Add(TrafficSink* sink) {
+        if (sink && std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end())
+            sinks_.push_back(sink);
+    }
+    void Remove(TrafficSink* sink) { std::erase(sinks_, sink); }
+
+    void PortOpened(std::int64_t unixMicros, const PortIdentity& port) override {
+        for (TrafficSink* sink : sinks_)
+            sink->PortOpened(unixMicros, port);
+    }
+    void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override {
+        for (TrafficSink* sink : sinks_)
+            sink->Received(firstByteUnixMicros, block);
+    }
+    void Sent(std::int64_t unixMicros, std::uint8_t byte) override {
+        for (TrafficSink* sink : sinks_)
+            sink->Sent(unixMicros, byte);
+    }
+
+private:
+    std::vector<TrafficSink*> sinks_;
+};
+
+}  // namespace norva

@@ -1,0 +1,172 @@
+#include "link/acceptor_link.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "link/com_thread.h"
+#include "serial/comm_ini.h"
+
+namespace norva {
+
+namespace {
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// A port name "COMn" as its selector item reads, "Comn".
+std::string ItemLabel(const std::string& portName) {
+    return portName.size() > 3 ? "Com" + portName.substr(3) : portName;
+}
+
+}  // namespace
+
+AcceptorLink::AcceptorLink(EngineWindow& front, PortHandle& port, QObject* parent)
+    : QObject(parent),
+      port_(port),
+      inbox_([this] {
+          QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
+      }),
+      engine_(front, [this](std::uint8_t b) { return Send(b); }),
+      commands_(front, [this](std::uint8_t b) { return Send(b); }) {}
+
+AcceptorLink::~AcceptorLink() {
+    // The receive thread hands blocks to this object's inbox; it must not outlive it.
+    StopReceiveThread();
+}
+
+void AcceptorLink::AddTrafficSink(TrafficSink* sink) {
+    if (sink != nullptr && std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end())
+        sinks_.push_back(sink);
+}
+
+void AcceptorLink::RemoveTrafficSink(TrafficSink* sink) {
+    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
+}
+
+bool AcceptorLink::Send(std::uint8_t byte) {
+    const bool sent = SendByte(&port_, byte);
+    if (sent) {
+        const std::int64_t now = UnixMicrosNow();
+        for (TrafficSink* sink : sinks_)
+            sink->Sent(now, byte);
+    }
+    return sent;
+}
+
+void AcceptorLink::TellPortOpened() {
+    const std::int64_t now = UnixMicrosNow();
+    for (TrafficSink* sink : sinks_)
+        sink->PortOpened(now, identity_);
+}
+
+QString AcceptorLink::LineText(const char* what) const {
+    return QString::fromStdString(label_ + ": " + identity_.devicePath + " ") + QLatin1String(what);
+}
+
+void AcceptorLink::StopReceiving() {
+    // Only one receive thread, and none that could use the port after its release: stop it,
+    // then handle what it already read while the port it came from is still open.
+    StopReceiveThread();
+    HandleBlocks(inbox_.TakeAll());
+}
+
+SelectionOutcome AcceptorLink::SelectPort(int n) {
+    StopReceiving();
+    ReleaseComPort(&port_);
+    engine_.DropHeldTail();
+    waiting_ = false;
+    identity_ = {};
+    label_.clear();
+
+    if (const Outcome written = WriteCommIni(n); !written.ok())
+        return {SelectionOutcome::Kind::SettingsFailed, written.text(), {}};
+    const CommSettings settings = ReadCommIni();
+    if (!settings.outcome.ok())
+        return {SelectionOutcome::Kind::SettingsFailed, settings.outcome.text(), {}};
+
+    const OpenResult opened = OpenPort(&port_, settings.portName, settings.modeString);
+    if (opened.code == kOpenFailed)
+        return {SelectionOutcome::Kind::OpenFailed, opened.outcome.text(), opened.devicePath};
+    identity_ = {settings.portName, opened.devicePath, settings.modeString};
+    label_ = ItemLabel(settings.portName);
+    TellPortOpened();
+    StartReceiving();
+    return {SelectionOutcome::Kind::Opened, opened.outcome.text(), opened.devicePath};
+}
+
+void AcceptorLink::Close() {
+    StopReceiving();
+    CloseComPort(&port_);
+    waiting_ = false;
+}
+
+void AcceptorLink::StartReceiving() {
+    ComThread = std::make_unique<RS232>(
+        port_, [this](const ReceivePass& pass) { ReceiveBlock(pass, inbox_); },
+        [this](const ReceivePass& pass) { WaitForDevice(pass); });
+}
+
+// On the receive thread. The dead descriptor goes at once: while it stays open the kernel
+// gives a re-plugged adapter a new name.
+void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
+    const std::string path = pass.port.devicePath();
+    const std::string mode = pass.port.modeString();
+    CloseComPort(&pass.port);
+    inbox_.Push({{}, UnixMicrosNow(), LineEvent::Gone}, pass.stopRequested);
+    int waitMs = kReopenPollMs;
+    while (!pass.stopRequested) {
+        pollfd stop{pass.stopEvent, POLLIN, 0};
+        (void)::poll(&stop, pass.stopEvent >= 0 ? 1 : 0, waitMs);
+        if (pass.stopRequested) return;
+        if (!PathExists(path)) {
+            waitMs = kReopenPollMs;
+            continue;
+        }
+        if (OpenDevice(&pass.port, path, mode).code == kOpened) {
+            inbox_.Push({{}, UnixMicrosNow(), LineEvent::Back}, pass.stopRequested);
+            return;
+        }
+        // There but not yet usable (permissions still being set, or held): look less often, as
+        // each refused open looks through /proc.
+        waitMs = 3 * kReopenPollMs;
+    }
+}
+
+void AcceptorLink::DrainInbox() {
+    // A batch at a time, so that a flood cannot hold off the polling timer and the operator's
+    // clicks; the rest waits for the next turn of the event loop.
+    HandleBlocks(inbox_.Take(kDrainBatchBytes));
+    if (!inbox_.Empty())
+        QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
+}
+
+void AcceptorLink::HandleBlocks(const std::vector<Block>& blocks) {
+    if (blocks.empty()) return;
+    for (const Block& block : blocks) {
+        switch (block.event) {
+            case LineEvent::Gone:
+                // A message cut by the pull cannot be finished by a device that starts afresh.
+                engine_.DropHeldTail();
+                waiting_ = true;
+                emit DeviceGone(LineText("gone"));
+                break;
+            case LineEvent::Back:
+                waiting_ = false;
+                TellPortOpened();
+                emit DeviceBack(LineText("back"));
+                break;
+            case LineEvent::None:
+                for (TrafficSink* sink : sinks_)
+                    sink->Received(block.firstByteUnixMicros, block.bytes);
+                engine_.HandleBlock(block.bytes);
+                break;
+        }
+    }
+    emit BlocksHandled();
+}
+
+}  // namespace norva

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "protocol/block_inbox.h"
+#include "protocol/engine.h"
+#include "protocol/engine_window.h"
+#include "protocol/operator_commands.h"
+#include "protocol/traffic_sink.h"
+#include "serial/com_port.h"
+
+namespace norva {
+
+// How a port selection ended. Opened may carry a warning (line settings the driver refused);
+// OpenFailed carries the reason, naming the device; SettingsFailed the error box's text.
+struct SelectionOutcome {
+    enum class Kind { Opened, OpenFailed, SettingsFailed };
+    Kind kind = Kind::OpenFailed;
+    std::string text;
+    std::string devicePath;
+};
+
+// The serial link: the port, the receive thread in the ComThread slot, the inbox and its drain,
+// the engine and the operator's commands, whose bytes go to the port held here. It waits for a
+// device that went away and reopens it when it is back. Lives on the thread that runs the
+// engine (the window's, or a command line's); it reports through signals and never shows
+// anything itself.
+class AcceptorLink : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AcceptorLink(EngineWindow& front, PortHandle& port = ComHandle,
+                          QObject* parent = nullptr);
+    ~AcceptorLink() override;
+
+    // The whole selection of "Comn": stop the receive thread and handle what it read, release
+    // the port, write and read back comm.ini, open, start a receive thread.
+    SelectionOutcome SelectPort(int n);
+    // Stops receiving and releases the port; blocks already read are still handled.
+    void Close();
+
+    OperatorCommands& Commands() { return commands_; }
+    const ProtocolEngine& Engine() const { return engine_; }
+
+    // Sinks are told of traffic on this object's thread; each must outlive its registration.
+    void AddTrafficSink(TrafficSink* sink);
+    void RemoveTrafficSink(TrafficSink* sink);
+
+    // The port held ("COM1", empty when none), its device, and whether it is waiting for a device
+    // that went away.
+    const std::string& portName() const { return identity_.portName; }
+    const std::string& devicePath() const { return identity_.devicePath; }
+    bool waitingForDevice() const { return waiting_; }
+
+    // Received bytes handled in one turn of the event loop, at most (plus one block).
+    static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
+    // How often a device that went away is looked for.
+    static constexpr int kReopenPollMs = 100;
+
+signals:
+    // A block batch was handled: the front may show the lines now.
+    void BlocksHandled();
+    // The device went away ("Com1: /dev/ttyUSB0 gone"); lasts until it is back or another
+    // selection is made.
+    void DeviceGone(const QString& text);
+    // The same device opened again ("Com1: /dev/ttyUSB0 back").
+    void DeviceBack(const QString& text);
+
+private:
+    void DrainInbox();
+    void HandleBlocks(const std::vector<Block>& blocks);
+    void StopReceiving();
+    void StartReceiving();
+    void WaitForDevice(const ReceivePass& pass);
+    bool Send(std::uint8_t byte);
+    void TellPortOpened();
+    QString LineText(const char* what) const;
+
+    PortHandle& port_;
+    BlockInbox inbox_;
+    ProtocolEngine engine_;
+    OperatorCommands commands_;
+    std::vector<TrafficSink*> sinks_;
+    PortIdentity identity_;
+    std::string label_;  // "Com1"
+    bool waiting_ = false;
+};
+
+}  // namespace norva
