@@ -45,11 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!o.device.empty()) again = {"--device", o.device};
     std::string list;
     for (int c = 1; c <= 16; ++c) {
-        if (o.ticked[static_cast<std::size_t>(c - 1)]) list += (list.empty() ? "" : ",") + std::to_string(c);
+        if (o.ticked[static_cast<std::size_t>(c - 1)])
+            list += (list.empty() ? "" : ",") + std::to_string(c);
     }
     if (!list.empty()) again.insert(again.end(), {"--accept", list});
     const char* mode = o.escrow == EscrowMode::NoEscrow ? "no-escrow"
-                       : o.escrow == EscrowMode::Accept ? "accept:" : "reject:";
+                       : o.escrow == EscrowMode::Accept ? "accept:"
+                                                        : "reject:";
     again.insert(again.end(), {"--escrow", o.escrow == EscrowMode::NoEscrow
                                                ? std::string(mode)
                                                : mode + std::to_string(o.decisionDelayMs)});

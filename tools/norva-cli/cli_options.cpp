@@ -51,7 +51,8 @@ std::optional<std::array<bool, 16>> ParseChannelList(const std::string& text) {
         const std::string_view item = rest.substr(0, comma);
         const std::size_t dash = item.find('-');
         const auto first = Number<int>(item.substr(0, dash));
-        const auto last = dash == std::string_view::npos ? first : Number<int>(item.substr(dash + 1));
+        const auto last =
+            dash == std::string_view::npos ? first : Number<int>(item.substr(dash + 1));
         if (!first || !last || *first < 1 || *last > 16 || *first > *last) return std::nullopt;
         for (int c = *first; c <= *last; ++c)
             ticked[static_cast<std::size_t>(c - 1)] = true;
@@ -139,12 +140,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         } else if (name == "--notes") {
             const auto v = value();
             const auto n = v ? Number<std::uint64_t>(*v) : std::nullopt;
-            if (!n || *n == 0) return fail("bad --notes '" + v.value_or("") + "': expected 1 or more");
+            if (!n || *n == 0)
+                return fail("bad --notes '" + v.value_or("") + "': expected 1 or more");
             o.notes = n;
         } else if (name == "--seconds" || name == "--silence") {
             const auto v = value();
             const auto s = v ? Seconds(*v) : std::nullopt;
-            if (!s) return fail("bad " + name + " '" + v.value_or("") + "': expected seconds above 0");
+            if (!s)
+                return fail("bad " + name + " '" + v.value_or("") + "': expected seconds above 0");
             (name == "--seconds" ? o.seconds : o.silence) = s;
         } else {
             return fail("unknown argument '" + args[i] + "' (see --help)");

@@ -19,8 +19,8 @@ enum ExitCode : int {
 enum class EscrowMode { NoEscrow, Accept, Reject };
 
 struct Options {
-    int portNumber = 0;   // 1..10 with --port COMn
-    std::string device;   // with --device PATH
+    int portNumber = 0;  // 1..10 with --port COMn
+    std::string device;  // with --device PATH
     std::string valuesFile = "BILLVALUE.TXT";
     bool valuesFileGiven = false;
     std::array<bool, 16> ticked{true, true, true};  // channel 1 first, as the window starts

@@ -185,16 +185,17 @@ int main(int argc, char** argv) {
         });
         silenceTimer.start(static_cast<int>(silenceMicros / 1000) + 1);
     }
-    QSocketNotifier signals(signalFd, QSocketNotifier::Read);
-    QObject::connect(&signals, &QSocketNotifier::activated,
+    QSocketNotifier stopSignals(signalFd, QSocketNotifier::Read);
+    QObject::connect(&stopSignals, &QSocketNotifier::activated,
                      [&] { finish(kExitStopped, "signal"); });
 
     app.exec();
+    const bool lost = link.waitingForDevice();
     link.Close();
     if (recorder) {
         if (const std::string error = recorder->Stop(); !error.empty()) front.Notice(error);
     }
-    if (exitCode == kExitStopped && link.waitingForDevice()) {
+    if (exitCode == kExitStopped && lost) {
         exitCode = kExitPortLost;
         front.Notice("The port was lost and did not come back");
     }

@@ -96,8 +96,8 @@ std::string SessionSummary::Json() const {
     j += ",\"bytes_ignored\":" + std::to_string(bytesIgnored);
     const Latency l = LatencyOf(answerLatencyMs);
     j += ",\"answer_latency_ms\":{\"count\":" + std::to_string(answerLatencyMs.size()) +
-         ",\"p50\":" + Fixed(l.p50, 3) + ",\"p99\":" + Fixed(l.p99, 3) + ",\"max\":" +
-         Fixed(l.max, 3) + "}";
+         ",\"p50\":" + Fixed(l.p50, 3) + ",\"p99\":" + Fixed(l.p99, 3) +
+         ",\"max\":" + Fixed(l.max, 3) + "}";
     j += ",\"seconds_run\":" + Fixed(secondsRun, 3);
     j += ",\"stopped_by\":\"" + stopReason + "\"}\n";
     return j;

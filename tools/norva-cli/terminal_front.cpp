@@ -73,7 +73,8 @@ void TerminalFront::AppendLogLine(std::string_view line) {
     const std::string escrowLead = wire::EscrowLine(0).substr(0, wire::EscrowLine(0).size() - 3);
     if (line.size() == escrowLead.size() + 3 && line.starts_with(escrowLead)) {
         const int channelByte = HexByte(line.substr(escrowLead.size(), 2));
-        if (channelByte >= 0) escrowChannel_ = wire::ChannelOf(static_cast<std::uint8_t>(channelByte));
+        if (channelByte >= 0)
+            escrowChannel_ = wire::ChannelOf(static_cast<std::uint8_t>(channelByte));
         return;
     }
     const int code = ReceivedCode(line);
@@ -114,7 +115,8 @@ std::int32_t TerminalFront::DisplayValue(Display display) const {
 
 bool TerminalFront::ChannelTicked(int channel) const {
     askedChannel_ = channel;
-    const bool ticked = channel >= 1 && channel <= 16 && setup_.ticked[static_cast<std::size_t>(channel - 1)];
+    const bool ticked =
+        channel >= 1 && channel <= 16 && setup_.ticked[static_cast<std::size_t>(channel - 1)];
     if (!ticked) ++refusedUnticked_;
     return ticked;
 }
