@@ -64,7 +64,8 @@ void AcceptorLink::TellPortOpened() {
 }
 
 QString AcceptorLink::LineText(const char* what) const {
-    return QString::fromStdString(label_ + ": " + identity_.devicePath + " ") + QLatin1String(what);
+    const std::string port = label_.empty() ? std::string() : label_ + ": ";
+    return QString::fromStdString(port + identity_.devicePath + " ") + QLatin1String(what);
 }
 
 void AcceptorLink::StopReceiving() {
@@ -74,25 +75,40 @@ void AcceptorLink::StopReceiving() {
     HandleBlocks(inbox_.TakeAll());
 }
 
-SelectionOutcome AcceptorLink::SelectPort(int n) {
+void AcceptorLink::Release() {
     StopReceiving();
     ReleaseComPort(&port_);
     engine_.DropHeldTail();
     waiting_ = false;
     identity_ = {};
     label_.clear();
+}
 
+SelectionOutcome AcceptorLink::SelectPort(int n) {
+    Release();
     if (const Outcome written = WriteCommIni(n); !written.ok())
         return {SelectionOutcome::Kind::SettingsFailed, written.text(), {}};
     const CommSettings settings = ReadCommIni();
     if (!settings.outcome.ok())
         return {SelectionOutcome::Kind::SettingsFailed, settings.outcome.text(), {}};
+    return Started(settings.portName, settings.modeString,
+                   OpenPort(&port_, settings.portName, settings.modeString));
+}
 
-    const OpenResult opened = OpenPort(&port_, settings.portName, settings.modeString);
+SelectionOutcome AcceptorLink::OpenDirect(const std::string& portName,
+                                          const std::string& devicePath) {
+    Release();
+    return Started(portName, kModeString,
+                   devicePath.empty() ? OpenPort(&port_, portName, kModeString)
+                                      : OpenDevice(&port_, devicePath, kModeString));
+}
+
+SelectionOutcome AcceptorLink::Started(const std::string& portName, const std::string& mode,
+                                       const OpenResult& opened) {
     if (opened.code == kOpenFailed)
         return {SelectionOutcome::Kind::OpenFailed, opened.outcome.text(), opened.devicePath};
-    identity_ = {settings.portName, opened.devicePath, settings.modeString};
-    label_ = ItemLabel(settings.portName);
+    identity_ = {portName, opened.devicePath, mode};
+    label_ = portName.empty() ? std::string() : ItemLabel(portName);
     TellPortOpened();
     StartReceiving();
     return {SelectionOutcome::Kind::Opened, opened.outcome.text(), opened.devicePath};

@@ -40,6 +40,10 @@ public:
     // The whole selection of "Comn": stop the receive thread and handle what it read, release
     // the port, write and read back comm.ini, open, start a receive thread.
     SelectionOutcome SelectPort(int n);
+    // The same without a selection, for a front with no port selector: comm.ini is neither
+    // written nor read. "COMn" maps to its device as a selection would; a device path given
+    // is opened instead, the port name then may be empty.
+    SelectionOutcome OpenDirect(const std::string& portName, const std::string& devicePath);
     // Stops receiving and releases the port; blocks already read are still handled.
     void Close();
 
@@ -71,6 +75,9 @@ signals:
     void DeviceBack(const QString& text);
 
 private:
+    void Release();
+    SelectionOutcome Started(const std::string& portName, const std::string& mode,
+                             const OpenResult& opened);
     void DrainInbox();
     void HandleBlocks(const std::vector<Block>& blocks);
     void StopReceiving();

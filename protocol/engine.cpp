@@ -35,6 +35,7 @@ void ProtocolEngine::HandleBlock(std::span<const std::uint8_t> block) {
     } else if (work_[n - 1] == wire::kPowerUpLead || work_[n - 1] == wire::kEscrowLead) {
         handledEnd = n - 1;
     }
+    messageEnd_ = 0;
     for (std::size_t i = 0; i < handledEnd; ++i)
         HandleByteAt(work_, i);
     held_.assign(work_.begin() + static_cast<std::ptrdiff_t>(handledEnd), work_.end());
@@ -57,15 +58,27 @@ void ProtocolEngine::HandleByteAt(const std::vector<std::uint8_t>& bytes, std::s
             Status(b);
             break;
         case wire::ByteKind::PowerUpLead:
-            if (secondIs8F) PowerUp();
+            if (secondIs8F) {
+                PowerUp();
+                messageEnd_ = i + 2;
+            } else if (i >= messageEnd_) {
+                ++bytesIgnored_;
+            }
             break;
         case wire::ByteKind::EscrowLead:
-            if (secondIs8F && i + 2 < bytes.size()) Escrow(bytes[i + 2]);
+            if (secondIs8F && i + 2 < bytes.size()) {
+                Escrow(bytes[i + 2]);
+                messageEnd_ = i + 3;
+            } else if (i >= messageEnd_) {
+                ++bytesIgnored_;
+            }
             break;
         case wire::ByteKind::AckRequest:
             AckRequest();
             break;
         case wire::ByteKind::Ignored:
+            // The second byte and the channel byte of a message are part of it, not noise.
+            if (i >= messageEnd_) ++bytesIgnored_;
             break;
     }
 }

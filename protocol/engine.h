@@ -26,6 +26,8 @@ public:
 
     std::size_t blocksHandled() const { return blocksHandled_; }
     std::size_t bytesHandled() const { return bytesHandled_; }
+    // Bytes that were neither a code the protocol knows nor part of one of its messages.
+    std::size_t bytesIgnored() const { return bytesIgnored_; }
 
 private:
     void HandleByteAt(const std::vector<std::uint8_t>& bytes, std::size_t i);
@@ -43,6 +45,8 @@ private:
     std::vector<std::uint8_t> work_;
     std::size_t blocksHandled_ = 0;
     std::size_t bytesHandled_ = 0;
+    std::size_t bytesIgnored_ = 0;
+    std::size_t messageEnd_ = 0;  // the first position after the last message handled
 };
 
 }  // namespace norva

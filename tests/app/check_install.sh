@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the build into a fresh prefix of its own and checks what a desktop and a shell find
-# there: the two programs, the launcher, its icon and its AppStream entry, and nothing else.
+# there: the three programs, the launcher, its icon and its AppStream entry, and nothing else.
 # Usage: check_install.sh <cmake> <build dir> <bin dir> <data dir>  (the last two relative)
 set -eu
 cmake=$1
@@ -24,7 +24,7 @@ $log"
 desktop="$datadir/applications/norva-protocol.desktop"
 icon="$datadir/icons/hicolor/64x64/apps/norva-protocol.png"
 metainfo="$datadir/metainfo/org.norvaprotocol.NorvaProtocol.metainfo.xml"
-expected=$(printf '%s\n' "$bindir/norva-acceptor-sim" "$bindir/norva-protocol" "$desktop" \
+expected=$(printf '%s\n' "$bindir/norva-acceptor-sim" "$bindir/norva-cli" "$bindir/norva-protocol" "$desktop" \
     "$icon" "$metainfo" | sort)
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$installed" = "$expected" ] ||
@@ -33,11 +33,13 @@ $expected
 installed:
 $installed"
 
-for program in norva-protocol norva-acceptor-sim; do
+for program in norva-protocol norva-acceptor-sim norva-cli; do
     [ -x "$prefix/$bindir/$program" ] || fail "$bindir/$program is not executable"
 done
 "$prefix/$bindir/norva-acceptor-sim" --help | grep -q '^Usage: norva-acceptor-sim' ||
     fail "the installed simulator does not run"
+"$prefix/$bindir/norva-cli" --help | grep -q '^Usage: norva-cli' ||
+    fail "the installed command line does not run"
 
 for line in '[Desktop Entry]' 'Type=Application' 'Name=Norva Protocol' 'Exec=norva-protocol' \
     'Icon=norva-protocol'; do

@@ -23,6 +23,27 @@ constexpr char kScript[] =
     "insert 2\n"
     "sleep 3000\n";
 
+// Both fronts against the same acceptor: refusals, a power cycle, notes taken at once.
+constexpr char kSharedScript[] =
+    "sleep 2500\n"
+    "insert 1\n"
+    "sleep 1500\n"
+    "insert 4\n"
+    "sleep 1500\n"
+    "insert 2\n"
+    "sleep 1500\n"
+    "powerup\n"
+    "sleep 2500\n"
+    "insert 3\n"
+    "sleep 1500\n";
+
+QString StartSimulator(QProcess& simulator, const char* script) {
+    simulator.start(NORVA_SIM_BINARY, {"--script", script, "--exit-after-script"});
+    if (!simulator.waitForStarted() || !simulator.waitForReadyRead(5000)) return {};
+    const QString first = QString::fromLatin1(simulator.readLine()).trimmed();
+    return first.startsWith("pty ") ? first.mid(4) : QString();
+}
+
 QStringList HostBytesSeenByDevice(const QString& traffic) {
     QStringList bytes;
     for (const QString& line : traffic.split('\n')) {
@@ -96,6 +117,47 @@ private slots:
         const QString traffic = QString::fromLatin1(simulator.readAllStandardOutput());
         QCOMPARE(HostBytesSeenByDevice(traffic), (QStringList{"02", "5E", "02", "0F", "0F"}));
         windows.TakeDown();
+        norva::ReleaseComPort(&norva::ComHandle);
+    }
+
+    // The command line writes, line for line, the log the window shows for the same session.
+    void commandLineLogsWhatTheWindowLogs() {
+        TempCwd cwd;
+        WriteFileBytes("BILLVALUE.TXT", "100\r\nabc\r\n500\r\n");
+        WriteFileBytes("shared.sim", kSharedScript);
+
+        QProcess cliDevice;
+        const QString cliPty = StartSimulator(cliDevice, "shared.sim");
+        QVERIFY(!cliPty.isEmpty());
+        QProcess cli;
+        cli.start(NORVA_CLI_BINARY, {"--device", cliPty, "--poll", "0", "--escrow", "no-escrow"});
+        QVERIFY(cli.waitForStarted());
+        QProcess windowDevice;
+        const QString windowPty = StartSimulator(windowDevice, "shared.sim");
+        QVERIFY(!windowPty.isEmpty());
+        PortMapping mapping(1, windowPty.toStdString());
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QTest::mouseClick(Form1->Button3, Qt::LeftButton);  // no polls: they follow the clock
+        Form1->RadioGroup1->SetItemIndex(1);                // "No Escrow"
+        TypeInto(Form1->ComboBox1, "Com1");
+        for (int powerUp = 0; powerUp < 2; ++powerUp) {
+            QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 10000);
+            QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
+        }
+
+        // The window answers from this thread's event loop, which must keep running meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(windowDevice.state(), QProcess::NotRunning, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(cliDevice.state(), QProcess::NotRunning, 30000);
+        QTest::qWait(200);  // the last answer's block
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(5000));
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        const QString cliLog = out.left(out.indexOf("\n== summary")).trimmed();
+        QVERIFY(LogText(Form1).count('\n') > 15);
+        QCOMPARE(cliLog, LogText(Form1));
+        DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
     }
 };

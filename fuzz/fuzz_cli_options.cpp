@@ -1,0 +1,68 @@
+// The command line of norva-cli: no crash on any argument list, and what it accepts is
+// consistent: one port, channels within 1..16, delays and intervals within their ranges.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/norva-cli/cli_options.h"
+
+using namespace norva::cli;
+
+namespace {
+
+void Check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "%s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Arguments are separated by zero bytes, as the kernel hands them over.
+    std::vector<std::string> args(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            args.emplace_back();
+        } else {
+            args.back() += static_cast<char>(data[i]);
+        }
+    }
+    const ParsedOptions parsed = ParseOptions(args);
+    if (!parsed.error.empty() || parsed.options.help) return 0;
+    const Options& o = parsed.options;
+    Check((o.portNumber != 0) != !o.device.empty(), "exactly one port");
+    Check(o.portNumber >= 0 && o.portNumber <= 10, "port number in range");
+    Check(o.pollMs >= 0 && o.decisionDelayMs >= 0, "no negative interval");
+    Check(!o.notes || *o.notes > 0, "a note count above 0");
+    Check(!o.seconds || *o.seconds > 0, "seconds above 0");
+    Check(!o.silence || *o.silence > 0, "silence above 0");
+    // What was accepted, written out again, parses to the same options.
+    std::vector<std::string> again;
+    if (o.portNumber != 0) again = {"--port", "COM" + std::to_string(o.portNumber)};
+    if (!o.device.empty()) again = {"--device", o.device};
+    std::string list;
+    for (int c = 1; c <= 16; ++c) {
+        if (o.ticked[static_cast<std::size_t>(c - 1)])
+            list += (list.empty() ? "" : ",") + std::to_string(c);
+    }
+    if (!list.empty()) again.insert(again.end(), {"--accept", list});
+    const char* mode = o.escrow == EscrowMode::NoEscrow ? "no-escrow"
+                       : o.escrow == EscrowMode::Accept ? "accept:"
+                                                        : "reject:";
+    again.insert(again.end(), {"--escrow", o.escrow == EscrowMode::NoEscrow
+                                               ? std::string(mode)
+                                               : mode + std::to_string(o.decisionDelayMs)});
+    again.insert(again.end(), {"--poll", std::to_string(o.pollMs)});
+    if (o.notes) again.insert(again.end(), {"--notes", std::to_string(*o.notes)});
+    const ParsedOptions reparsed = ParseOptions(again);
+    Check(reparsed.error.empty(), "accepted options parse again");
+    Check(reparsed.options.ticked == o.ticked && reparsed.options.escrow == o.escrow &&
+              reparsed.options.decisionDelayMs == o.decisionDelayMs &&
+              reparsed.options.pollMs == o.pollMs && reparsed.options.notes == o.notes &&
+              reparsed.options.portNumber == o.portNumber && reparsed.options.device == o.device,
+          "the same options again");
+    return 0;
+}

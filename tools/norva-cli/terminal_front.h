@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "protocol/engine_window.h"
+#include "protocol/traffic_sink.h"
+#include "tools/norva-cli/session_summary.h"
+
+namespace norva::cli {
+
+// The window's part played on a terminal: log lines to standard output, notices to standard
+// error, the channels and the escrow setting from the options, the displays kept as numbers.
+// It also keeps the tallies of the summary; as a traffic sink it times each answer from the end
+// of the block that asked for it.
+class TerminalFront : public EngineWindow, public TrafficSink {
+public:
+    struct Setup {
+        std::FILE* out = stdout;
+        std::FILE* err = stderr;
+        bool timestamps = false;
+        std::array<bool, 16> ticked{};
+        std::array<std::string, 16> captions{};
+        bool noEscrow = false;
+    };
+
+    explicit TerminalFront(Setup setup);
+
+    // Called when the engine has put a ticked note in escrow and awaits a decision.
+    std::function<void()> onDecisionAwaited;
+    // Called when the acceptor has come up disabled and the enable command is offered.
+    std::function<void()> onEnableOffered;
+    // Called on each stacked note, after the tallies have been updated.
+    std::function<void()> onStacked;
+
+    // The tallies so far; the caller adds what the front cannot see (time run, bytes ignored).
+    SessionSummary summary() const;
+    std::int64_t lastReceivedMicros() const { return lastReceivedMicros_; }
+
+    // The operator's own bytes (polls, decisions) are not answers; the front is told which are.
+    void SetOperatorSending(bool sending) { operatorSending_ = sending; }
+    // The end of the block about to be handed to the engine, for the latency of its answers.
+    void SetBlockEnd(std::int64_t unixMicros) {
+        blockEndMicros_ = unixMicros;
+        blockEndGiven_ = true;
+    }
+    void Notice(const std::string& text);
+
+    // EngineWindow
+    void AppendLogLine(std::string_view line) override;
+    void SetLinkIndicator(std::string_view, std::uint32_t) override {}
+    void SetStatusText(int, std::string_view) override {}
+    std::string EnableButtonCaption() const override { return enableCaption_; }
+    void SetEnableButtonCaption(std::string_view caption) override;
+    void SetAcceptEnabled(bool enabled) override;
+    void SetRejectEnabled(bool) override {}
+    void SetDisplayValue(Display display, std::int32_t value) override;
+    std::int32_t DisplayValue(Display display) const override;
+    bool ChannelTicked(int channel) const override;
+    std::string ChannelCaption(int channel) const override;
+    int EscrowSetting() const override { return setup_.noEscrow ? 1 : 0; }
+    void ShowTransientProblem(std::string_view text) override;
+
+    // TrafficSink
+    void PortOpened(std::int64_t, const PortIdentity&) override {}
+    void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override;
+    void Sent(std::int64_t unixMicros, std::uint8_t byte) override;
+
+private:
+    Setup setup_;
+    SessionSummary summary_;
+    std::string enableCaption_ = "Disable BA";
+    std::array<std::int32_t, 3> displays_{};
+    mutable int askedChannel_ = 0;  // the channel the engine last looked at
+    int escrowChannel_ = 0;         // the channel of the last escrow message
+    mutable std::uint64_t refusedUnticked_ = 0;
+    bool stackPending_ = false;
+    bool operatorSending_ = false;
+    std::int64_t blockEndMicros_ = -1;
+    bool blockEndGiven_ = false;
+    std::int64_t lastReceivedMicros_ = -1;
+};
+
+// |value| mod 10^digits, as a display of that many digits holds it.
+std::int32_t DisplayReduced(std::int32_t value, int digits);
+
+}  // namespace norva::cli
