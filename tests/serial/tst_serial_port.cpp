@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -6,6 +7,7 @@
 #include <QTest>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -288,6 +290,48 @@ private slots:
         QCOMPARE(cfgetospeed(&now), speed_t(B1200));
         QVERIFY(now.c_lflag & ICANON);
         QVERIFY(now.c_cflag & HUPCL);
+    }
+
+    // Line settings the terminal refuses (here: a background process changing its controlling
+    // terminal, interrupted by SIGTTOU) still count as an open, with the reason as a warning.
+    void refusedLineSettingsStillOpen() {
+        PtyPair pty;
+        int report[2];
+        QCOMPARE(::pipe(report), 0);
+        const pid_t leader = ::fork();
+        if (leader == 0) {
+            ::setsid();
+            if (::ioctl(pty.slave(), TIOCSCTTY, 0) != 0) ::_exit(2);
+            const pid_t background = ::fork();
+            if (background == 0) {
+                ::setpgid(0, 0);
+                struct sigaction interrupt {};
+                interrupt.sa_handler = [](int) {};
+                ::sigaction(SIGTTOU, &interrupt, nullptr);
+                PortHandle port;
+                const OpenResult result = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
+                const std::string text = std::to_string(result.code) + " " +
+                                         std::to_string(result.outcome.osError()) + " " +
+                                         result.outcome.text();
+                (void)!::write(report[1], text.data(), text.size());
+                ::signal(SIGTTOU, SIG_IGN);
+                CloseComPort(&port);
+                ::_exit(0);
+            }
+            int status = 0;
+            ::waitpid(background, &status, 0);
+            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+        }
+        ::close(report[1]);
+        char text[512] = {};
+        const ssize_t n = ::read(report[0], text, sizeof text - 1);
+        ::close(report[0]);
+        int status = 0;
+        ::waitpid(leader, &status, 0);
+        QVERIFY(n > 0);
+        QCOMPARE(std::string(text), std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
+                                        pty.slavePath() + ": line settings refused (" +
+                                        std::strerror(EINTR) + ")");
     }
 
     void rejectedModeStringStillOpens() {
