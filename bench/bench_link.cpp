@@ -1,11 +1,16 @@
 #include "bench_link.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -18,22 +23,33 @@ namespace norva::bench {
 
 namespace {
 
-// Runs the event loop until the device side has received a byte, or timeoutMs pass.
-bool AwaitAnswer(const PtyPair& pty, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        if (!pty.ReadCount(1, 1).empty()) return true;
-    }
-    return false;
+// Runs the event loop, sleeping while nothing happens, for ms.
+void RunEventsFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        RunEventsFor(1);
+}
+
+// Runs the event loop until the device side has received a byte, or timeoutMs pass.
+bool AwaitAnswer(const PtyPair& pty, int timeoutMs) {
+    bool answered = false;
+    RunEventsUntil(
+        [&] {
+            pollfd ready{pty.master(), POLLIN, 0};
+            std::uint8_t byte = 0;
+            if (!answered && ::poll(&ready, 1, 0) == 1 && ::read(pty.master(), &byte, 1) == 1)
+                answered = byte == 0x02;
+            return answered;
+        },
+        timeoutMs);
+    return answered;
 }
 
 double Milliseconds(const std::function<void()>& step) {
@@ -66,7 +82,7 @@ LinkFigures MeasureLink(int trials, int idleSeconds) {
                 const double before = ProcessCpuMs();
                 QElapsedTimer wall;
                 wall.start();
-                RunEventsUntil([] { return false; }, idleSeconds * 1000);
+                RunEventsFor(idleSeconds * 1000);
                 figures.waitingCpuPercent =
                     100.0 * (ProcessCpuMs() - before) / double(wall.elapsed());
             }
@@ -78,6 +94,9 @@ LinkFigures MeasureLink(int trials, int idleSeconds) {
             (void)::symlink(pty->slavePath().c_str(), path.c_str());
             if (AwaitAnswer(*pty, 5000))
                 figures.reappearToAnswerMs.push_back(double(sinceBack.nsecsElapsed()) / 1e6);
+            else
+                std::fprintf(stderr, "link: no answer after the device came back (%s)\n",
+                             link.waitingForDevice() ? "still waiting" : "reopened");
         }
 
         // A line that never goes quiet for the 50 ms that end a read.
@@ -88,9 +107,9 @@ LinkFigures MeasureLink(int trials, int idleSeconds) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         });
-        RunEventsUntil([] { return false; }, 300);
+        RunEventsFor(300);
         figures.portChangeMs = Milliseconds([&] { link.SelectPort(1); });
-        RunEventsUntil([] { return false; }, 300);
+        RunEventsFor(300);
         figures.closeMs = Milliseconds([&] { link.Close(); });
         streaming = false;
         stream.join();
