@@ -16,6 +16,7 @@
 #include "serial/com_port.h"
 #include "serial/device_discovery.h"
 #include "serial/line_mode.h"
+#include "serial/port_exclusion.h"
 #include "serial/port_name.h"
 
 using namespace norva;
@@ -375,10 +376,16 @@ private slots:
     void secondOpenOfSameDeviceFails() {
         PtyPair pty;
         MappedPort mapped(pty);
+        QTemporaryDir locks;
+        const std::vector<std::string> folders = UucpLockFolders();
+        UucpLockFolders() = {locks.path().toStdString()};
+        const QString lock =
+            locks.path() + "/" + QString::fromStdString(LockFileName(pty.slavePath()));
         PortHandle first;
         PortHandle second;
         QCOMPARE(OpenComPort(&first, "COM7", "9600,E,8,1"), kOpened);
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpenFailed);
+        QVERIFY(QFile::exists(lock));  // the refused handle leaves the holder's lock alone
         const pid_t child = ::fork();
         if (child == 0) {
             PortHandle other;
@@ -389,7 +396,10 @@ private slots:
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), kOpenFailed);
         ReleaseComPort(&first);
+        QVERIFY(!QFile::exists(lock));
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpened);
+        QVERIFY(QFile::exists(lock));
+        UucpLockFolders() = folders;
     }
 
     // With standard input closed the port may get descriptor 0; it is still an open port.
