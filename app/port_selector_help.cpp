@@ -11,10 +11,13 @@
 namespace norva {
 
 PortSelectorHelp::PortSelectorHelp(QComboBox* selector, std::function<void(const QString&)> problem)
-    : QObject(selector), selector_(selector), problem_(std::move(problem)) {
+    : QObject(selector),
+      selector_(selector),
+      view_(selector->view()),
+      problem_(std::move(problem)) {
     RefreshTooltips();
     // Devices come and go: the tooltips are made afresh each time the list opens.
-    selector_->view()->installEventFilter(this);
+    view_->installEventFilter(this);
     if (QLineEdit* line = selector_->lineEdit()) {
         line->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(line, &QWidget::customContextMenuRequested, this, [this, line](const QPoint& at) {
@@ -64,7 +67,7 @@ QMenu* PortSelectorHelp::CreateMenu() {
 }
 
 bool PortSelectorHelp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == selector_->view() && event->type() == QEvent::Show) RefreshTooltips();
+    if (watched == view_ && event->type() == QEvent::Show) RefreshTooltips();
     return QObject::eventFilter(watched, event);
 }
 

@@ -30,6 +30,7 @@ public:
 private:
     DeviceRoots roots_;
     QComboBox* selector_;
+    QObject* view_;  // kept: the selector may be part-way through its destruction when it reports
     std::function<void(const QString&)> problem_;
 };
 

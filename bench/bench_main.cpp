@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_link.h"
 #include "measured_program.h"
 #include "program_driver.h"
 #include "results_table.h"
@@ -147,8 +148,8 @@ double Largest(const std::vector<double>& values) {
     return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());
 }
 
-template <typename Field>
-std::vector<double> PerRun(const std::vector<norva::bench::ProgramFigures>& runs, Field field) {
+template <typename Run, typename Field>
+std::vector<double> PerRun(const std::vector<Run>& runs, Field field) {
     std::vector<double> values;
     for (const auto& run : runs)
         values.push_back(field(run));
@@ -234,6 +235,33 @@ void AddProgramRows(norva::bench::ResultsTable& table, const Options& options,
     }
 }
 
+void AddLinkRows(norva::bench::ResultsTable& table,
+                 const std::vector<norva::bench::LinkFigures>& runs) {
+    using Figures = norva::bench::LinkFigures;
+    if (runs.empty()) return;
+    const auto ms = [](double v) { return Fixed(v, 1) + " ms"; };
+    const auto atMost = [](double limit) { return [limit](double v) { return v <= limit; }; };
+    std::vector<double> p50;
+    std::vector<double> slowest;
+    for (const Figures& f : runs) {
+        p50.push_back(Median(f.reappearToAnswerMs));
+        slowest.push_back(Largest(f.reappearToAnswerMs));
+    }
+    const std::string trials = std::to_string(runs.front().reappearToAnswerMs.size());
+    table.Add("Link: device path back → power-up answered, median of " + trials, "≤ 500 ms", p50,
+              ms, atMost(500));
+    table.Add("Link: device path back → power-up answered, slowest", "≤ 500 ms", slowest, ms,
+              atMost(500));
+    table.Add("Link: port change under a never-quiet line", "≤ 100 ms",
+              PerRun(runs, [](const Figures& f) { return f.portChangeMs; }), ms, atMost(100));
+    table.Add("Link: close under a never-quiet line", "≤ 100 ms",
+              PerRun(runs, [](const Figures& f) { return f.closeMs; }), ms, atMost(100));
+    table.Add(
+        "Link: CPU while waiting for a pulled device", "< 0.1 % of one core",
+        PerRun(runs, [](const Figures& f) { return f.waitingCpuPercent; }),
+        [](double v) { return Fixed(v, 3) + " %"; }, [](double v) { return v < 0.1; });
+}
+
 void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<CollectingReporter>& runs) {
     if (runs.empty()) return;
     for (const std::string& name : runs.front().order) {
@@ -294,10 +322,13 @@ int main(int argc, char** argv) {
 
     std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
     std::vector<norva::bench::ProgramFigures> programRuns;
+    std::vector<norva::bench::LinkFigures> linkRuns;
     for (int run = 0; run < options.runs; ++run) {
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
+            std::fprintf(stderr, "run %d: the serial link\n", run + 1);
+            linkRuns.push_back(norva::bench::MeasureLink(10, options.driver.seconds));
         }
         if (options.program) {
             std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
@@ -309,6 +340,7 @@ int main(int argc, char** argv) {
 
     norva::bench::ResultsTable table(options.runs);
     if (options.program) AddProgramRows(table, options, programRuns);
+    if (options.core) AddLinkRows(table, linkRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];

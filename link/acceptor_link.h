@@ -62,8 +62,11 @@ public:
 
     // Received bytes handled in one turn of the event loop, at most (plus one block).
     static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
-    // How often a device that went away is looked for.
-    static constexpr int kReopenPollMs = 100;
+    // A device that went away is looked for whenever its folder changes, and at least this
+    // often in case a change went unseen.
+    static constexpr int kReopenFallbackMs = 2000;
+    // How soon a device that is there but would not open is tried again.
+    static constexpr int kReopenRetryMs = 250;
 
 signals:
     // A block batch was handled: the front may show the lines now.

@@ -60,6 +60,7 @@ OpenResult FailureForErrno(const std::string& path, int osError) {
         case ENOENT:
         case ENODEV:
         case ENXIO:
+        case EIO:  // a node with no hardware behind it, or a terminal that hung up
             return Failure(path, NoSuchDeviceText(path), osError);
         case EACCES:
         case EPERM: {
@@ -136,9 +137,13 @@ OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::st
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(FailureForErrno(path, errno));
     termios saved{};
-    if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0) {
+    if (::tcgetattr(fd, &saved) != 0) {
+        // A hung-up terminal says EIO here; only a device that is no terminal says ENOTTY.
+        const int error = errno;
         ::close(fd);
-        return fail(Failure(path, NotSerialDeviceText(path), ENOTTY));
+        return fail(error == ENOTTY || error == EINVAL
+                        ? Failure(path, NotSerialDeviceText(path), ENOTTY)
+                        : FailureForErrno(path, error));
     }
     // TIOCEXCL does not stop root, and a program that locks nothing is seen only in /proc, so
     // all three guards are needed.

@@ -124,11 +124,13 @@ pid_t LockOwner(const std::string& path) {
 LockAttempt TakeUucpLock(const std::string& devicePath) {
     LockAttempt attempt;
     const std::string name = LockFileName(devicePath);
-    // A live lock in any folder counts; the first writable folder gets ours.
+    // A live lock in any folder counts; the first writable folder gets ours. One that names
+    // this process belongs to another handle here, which keeps it (its flock refuses this one).
     for (const std::string& folder : UucpLockFolders()) {
         const std::string path = folder + "/" + name;
         const pid_t owner = LockOwner(path);
-        if (owner > 0 && owner != ::getpid() && ProcessAlive(owner)) {
+        if (owner == ::getpid()) return attempt;
+        if (owner > 0 && ProcessAlive(owner)) {
             attempt.heldByOther = true;
             attempt.holder = {owner, ProgramName(owner)};
             return attempt;

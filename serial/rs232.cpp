@@ -58,7 +58,7 @@ void RS232::Run() {
         if (InputQueueCount(&port_) > 0) {
             // Bytes that came before a hang-up are read first.
             receiveBlock_(pass);
-        } else if (portLost_) {
+        } else if (portLost_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             portLost_(pass);
         } else {
             // Ready with nothing queued: the device hung up or failed. Poll would say so at

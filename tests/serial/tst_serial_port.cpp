@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -6,6 +7,7 @@
 #include <QTest>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "serial/com_port.h"
 #include "serial/device_discovery.h"
 #include "serial/line_mode.h"
+#include "serial/port_exclusion.h"
 #include "serial/port_name.h"
 
 using namespace norva;
@@ -290,6 +293,48 @@ private slots:
         QVERIFY(now.c_cflag & HUPCL);
     }
 
+    // Line settings the terminal refuses (here: a background process changing its controlling
+    // terminal, interrupted by SIGTTOU) still count as an open, with the reason as a warning.
+    void refusedLineSettingsStillOpen() {
+        PtyPair pty;
+        int report[2];
+        QCOMPARE(::pipe(report), 0);
+        const pid_t leader = ::fork();
+        if (leader == 0) {
+            ::setsid();
+            if (::ioctl(pty.slave(), TIOCSCTTY, 0) != 0) ::_exit(2);
+            const pid_t background = ::fork();
+            if (background == 0) {
+                ::setpgid(0, 0);
+                struct sigaction interrupt {};
+                interrupt.sa_handler = [](int) {};
+                ::sigaction(SIGTTOU, &interrupt, nullptr);
+                PortHandle port;
+                const OpenResult result = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
+                const std::string text = std::to_string(result.code) + " " +
+                                         std::to_string(result.outcome.osError()) + " " +
+                                         result.outcome.text();
+                (void)!::write(report[1], text.data(), text.size());
+                ::signal(SIGTTOU, SIG_IGN);
+                CloseComPort(&port);
+                ::_exit(0);
+            }
+            int status = 0;
+            ::waitpid(background, &status, 0);
+            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+        }
+        ::close(report[1]);
+        char text[512] = {};
+        const ssize_t n = ::read(report[0], text, sizeof text - 1);
+        ::close(report[0]);
+        int status = 0;
+        ::waitpid(leader, &status, 0);
+        QVERIFY(n > 0);
+        QCOMPARE(std::string(text), std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
+                                        pty.slavePath() + ": line settings refused (" +
+                                        std::strerror(EINTR) + ")");
+    }
+
     void rejectedModeStringStillOpens() {
         PtyPair pty;
         termios t{};
@@ -331,10 +376,16 @@ private slots:
     void secondOpenOfSameDeviceFails() {
         PtyPair pty;
         MappedPort mapped(pty);
+        QTemporaryDir locks;
+        const std::vector<std::string> folders = UucpLockFolders();
+        UucpLockFolders() = {locks.path().toStdString()};
+        const QString lock =
+            locks.path() + "/" + QString::fromStdString(LockFileName(pty.slavePath()));
         PortHandle first;
         PortHandle second;
         QCOMPARE(OpenComPort(&first, "COM7", "9600,E,8,1"), kOpened);
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpenFailed);
+        QVERIFY(QFile::exists(lock));  // the refused handle leaves the holder's lock alone
         const pid_t child = ::fork();
         if (child == 0) {
             PortHandle other;
@@ -345,7 +396,10 @@ private slots:
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), kOpenFailed);
         ReleaseComPort(&first);
+        QVERIFY(!QFile::exists(lock));
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpened);
+        QVERIFY(QFile::exists(lock));
+        UucpLockFolders() = folders;
     }
 
     // With standard input closed the port may get descriptor 0; it is still an open port.
