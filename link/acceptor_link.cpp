@@ -229,8 +229,10 @@ void AcceptorLink::HandleBlocks(const std::vector<Block>& blocks) {
                 emit DeviceBack(LineText("back"));
                 break;
             case LineEvent::None:
-                for (TrafficSink* sink : sinks_)
+                for (TrafficSink* sink : sinks_) {
+                    sink->BlockEnded(block.lastByteUnixMicros);
                     sink->Received(block.firstByteUnixMicros, block.bytes);
+                }
                 engine_.HandleBlock(block.bytes);
                 break;
         }

@@ -52,6 +52,7 @@ void ReceiveBlock(const ReceivePass& pass, BlockInbox& inbox) {
     Block block;
     block.bytes.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(read.count));
     block.firstByteUnixMicros = read.firstByteUnixMicros;
+    block.lastByteUnixMicros = read.lastByteUnixMicros;
     inbox.Push(std::move(block), pass.stopRequested);
 }
 

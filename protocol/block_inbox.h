@@ -23,6 +23,7 @@ struct Block {
     std::vector<std::uint8_t> bytes;
     std::int64_t firstByteUnixMicros = 0;
     LineEvent event = LineEvent::None;
+    std::int64_t lastByteUnixMicros = 0;
 };
 
 // Blocks read on the receive thread wait here until the window's thread takes them. The wake

@@ -28,6 +28,8 @@ public:
     // One block exactly as the engine is given it, timed at the arrival of its first byte.
     virtual void Received(std::int64_t firstByteUnixMicros,
                           std::span<const std::uint8_t> block) = 0;
+    // Just before Received: when the block's last byte arrived, for whoever times the answers.
+    virtual void BlockEnded(std::int64_t lastByteUnixMicros) { (void)lastByteUnixMicros; }
     // One byte written to the port, timed when it was written.
     virtual void Sent(std::int64_t unixMicros, std::uint8_t byte) = 0;
 };

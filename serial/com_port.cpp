@@ -240,7 +240,8 @@ BlockRead ReadBlockUntilStop(PortHandle* handle, std::uint8_t* buffer, std::size
         }
         const ssize_t n = ::read(fd, buffer + result.count, maxBytes - result.count);
         if (n > 0) {
-            if (result.count == 0) result.firstByteUnixMicros = UnixMicros();
+            result.lastByteUnixMicros = UnixMicros();
+            if (result.count == 0) result.firstByteUnixMicros = result.lastByteUnixMicros;
             result.count += static_cast<std::size_t>(n);
             lastByte = Clock::now();
             continue;

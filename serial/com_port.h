@@ -94,11 +94,12 @@ inline constexpr int kQuietMs = 50;
 std::size_t ReadBlock(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes);
 
 // The same, also ending as soon as stopEvent (when not -1) turns readable, with what has arrived
-// so far. Reports when the first byte came (microseconds since the Unix epoch) and whether the
-// line hung up or failed during the read.
+// so far. Reports when the first and the last byte came (microseconds since the Unix epoch) and
+// whether the line hung up or failed during the read.
 struct BlockRead {
     std::size_t count = 0;
     std::int64_t firstByteUnixMicros = 0;
+    std::int64_t lastByteUnixMicros = 0;
     bool lineLost = false;
 };
 BlockRead ReadBlockUntilStop(PortHandle* handle, std::uint8_t* buffer, std::size_t maxBytes,

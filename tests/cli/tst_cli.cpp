@@ -98,6 +98,10 @@ private slots:
         QCOMPARE(summary["stacked"].toObject()["total"].toInt(), 50);
         QCOMPARE(summary["credit"].toInt(), credit);
         QCOMPARE(summary["power_ups"].toInt(), 1);
+        // Timed from the block's last byte: no answer can come before the line's quiet gap.
+        const QJsonObject latency = summary["answer_latency_ms"].toObject();
+        QCOMPARE(latency["count"].toInt(), 51);  // the power-up and 50 notes; enabling is no answer
+        QVERIFY(latency["p50"].toDouble() >= 50.0);
         QVERIFY(cli.err().contains("Cannot open file BILLVALUE.TXT"));
 
         Program replay = Sim({"--replay", "run.cap", "--speed", "4"});

@@ -135,9 +135,10 @@ void TerminalFront::ShowTransientProblem(std::string_view text) {
 
 void TerminalFront::Received(std::int64_t, std::span<const std::uint8_t>) {
     lastReceivedMicros_ = UnixMicrosNow();
-    // Until told the block's end, its hand-over stands in for it.
-    if (!blockEndGiven_) blockEndMicros_ = lastReceivedMicros_;
-    blockEndGiven_ = false;
+}
+
+void TerminalFront::BlockEnded(std::int64_t lastByteUnixMicros) {
+    blockEndMicros_ = lastByteUnixMicros;
 }
 
 void TerminalFront::Sent(std::int64_t unixMicros, std::uint8_t) {

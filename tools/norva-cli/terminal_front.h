@@ -43,11 +43,6 @@ public:
 
     // The operator's own bytes (polls, decisions) are not answers; the front is told which are.
     void SetOperatorSending(bool sending) { operatorSending_ = sending; }
-    // The end of the block about to be handed to the engine, for the latency of its answers.
-    void SetBlockEnd(std::int64_t unixMicros) {
-        blockEndMicros_ = unixMicros;
-        blockEndGiven_ = true;
-    }
     void Notice(const std::string& text);
 
     // EngineWindow
@@ -67,6 +62,7 @@ public:
 
     // TrafficSink
     void PortOpened(std::int64_t, const PortIdentity&) override {}
+    void BlockEnded(std::int64_t lastByteUnixMicros) override;
     void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override;
     void Sent(std::int64_t unixMicros, std::uint8_t byte) override;
 
@@ -81,7 +77,6 @@ private:
     bool stackPending_ = false;
     bool operatorSending_ = false;
     std::int64_t blockEndMicros_ = -1;
-    bool blockEndGiven_ = false;
     std::int64_t lastReceivedMicros_ = -1;
 };
 
