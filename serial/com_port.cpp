@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <chrono>
@@ -44,6 +45,15 @@ void CloseLocked(int fd, const termios& saved, std::string& lockFile) {
     ::close(fd);  // also drops the flock
     DropUucpLock(lockFile);
     lockFile.clear();
+}
+
+// The C library calls a setting the driver did not keep refused. A pseudo-terminal keeps no
+// parity (there is no line to carry it), so that is no refusal there.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    constexpr unsigned kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143;
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+           major(st.st_rdev) >= kFirstPtySlaveMajor && major(st.st_rdev) <= kLastPtySlaveMajor;
 }
 
 std::int64_t UnixMicros() {
@@ -162,7 +172,7 @@ OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::st
     MakeRaw(settings);
     if (const auto mode = ParseModeString(modeString)) ApplyLineMode(*mode, settings);
     OpenResult result{kOpened, path, {}};
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0 && !(errno == EINVAL && IsPseudoTerminal(fd))) {
         const int error = errno;
         result.outcome =
             Outcome::Failed(path + ": line settings refused (" + std::strerror(error) + ")", error);

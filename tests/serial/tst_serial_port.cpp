@@ -333,6 +333,13 @@ private slots:
         QCOMPARE(std::string(text), std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
                                         pty.slavePath() + ": line settings refused (" +
                                         std::strerror(EINTR) + ")");
+
+        // Even parity, which a pseudo-terminal does not keep, is no refusal there.
+        PortHandle port;
+        const OpenResult plain = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
+        QCOMPARE(plain.code, kOpened);
+        QVERIFY2(plain.outcome.ok(), plain.outcome.text().c_str());
+        CloseComPort(&port);
     }
 
     void rejectedModeStringStillOpens() {
