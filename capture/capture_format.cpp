@@ -72,6 +72,18 @@ void AppendCleaned(std::string& out, std::string_view text, bool blanksToo) {
     }
 }
 
+// A field left empty (a device opened by its path has no port name) reads "-".
+constexpr std::string_view kEmptyField = "-";
+
+void AppendPortField(std::string& out, std::string_view text, bool blanksToo) {
+    if (text.empty()) out += kEmptyField;
+    AppendCleaned(out, text, blanksToo);
+}
+
+std::string PortField(std::string_view text) {
+    return text == kEmptyField ? std::string() : std::string(text);
+}
+
 bool ParseFixed(std::string_view text, std::size_t at, std::size_t width, unsigned& value) {
     value = 0;
     for (std::size_t i = at; i < at + width; ++i) {
@@ -165,9 +177,9 @@ std::string ParsePortLine(std::string_view rest, CaptureEvent& event) {
     if (first == std::string_view::npos || first == last)
         return "bad port line: expected # port NAME DEVICE MODE";
     event.kind = TrafficKind::Port;
-    event.port.portName = std::string(rest.substr(0, first));
-    event.port.devicePath = std::string(rest.substr(first + 1, last - first - 1));
-    event.port.modeString = std::string(rest.substr(last + 1));
+    event.port.portName = PortField(rest.substr(0, first));
+    event.port.devicePath = PortField(rest.substr(first + 1, last - first - 1));
+    event.port.modeString = PortField(rest.substr(last + 1));
     return {};
 }
 
@@ -199,11 +211,11 @@ void AppendUtcTime(std::string& out, std::int64_t unixMicros) {
 
 void AppendPortLine(std::string& out, const PortIdentity& port) {
     out += kPortPrefix;
-    AppendCleaned(out, port.portName, true);
+    AppendPortField(out, port.portName, true);
     out += ' ';
-    AppendCleaned(out, port.devicePath, false);
+    AppendPortField(out, port.devicePath, false);
     out += ' ';
-    AppendCleaned(out, port.modeString, true);
+    AppendPortField(out, port.modeString, true);
     out += '\n';
 }
 

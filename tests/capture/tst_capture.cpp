@@ -169,6 +169,15 @@ private slots:
         QCOMPARE(parse.events[1].port.devicePath, std::string());
         QCOMPARE(parse.events[2].kind, TrafficKind::Sent);
         QCOMPARE(parse.events[2].unixMicros, kT0 + 200000);
+
+        // A device opened by its path has no port name: written "-", read back empty.
+        std::string line;
+        AppendPortLine(line, {"", "/dev/pts/3", "9600,E,8,1"});
+        QCOMPARE(line, std::string("# port - /dev/pts/3 9600,E,8,1\n"));
+        const CaptureParse back = ParseCapture(std::string(kCaptureHeader) + "\n" + line);
+        QVERIFY2(back.ok(), back.error.c_str());
+        QCOMPARE(back.events[0].port.portName, std::string());
+        QCOMPARE(back.events[0].port.devicePath, std::string("/dev/pts/3"));
     }
 
     void readerNamesTheBadLine() {
