@@ -39,12 +39,13 @@ struct Options {
 };
 
 void Usage(const char* name) {
-    std::fprintf(stderr,
-                 "usage: %s [--runs N] [--output FILE] [--platform xcb|offscreen]\n"
-                 "          [--seconds S] [--trials N] [--lines N] [--startups N]\n"
-                 "          [--core-only | --program-only]\n"
-                 "          [--only start-up,idle,latency,flood,memory] [--benchmark_...]\n",
-                 name);
+    std::fprintf(
+        stderr,
+        "usage: %s [--runs N] [--output FILE] [--platform xcb|offscreen]\n"
+        "          [--seconds S] [--idle-seconds S] [--trials N] [--lines N] [--startups N]\n"
+        "          [--core-only | --program-only]\n"
+        "          [--only start-up,idle,latency,flood,memory] [--benchmark_...]\n",
+        name);
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -66,6 +67,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.platform = argv[++i];
         } else if (hasValue && argument == "--seconds") {
             options.driver.seconds = std::max(1, std::atoi(argv[++i]));
+        } else if (hasValue && argument == "--idle-seconds") {
+            options.driver.idleSeconds = std::max(1, std::atoi(argv[++i]));
         } else if (hasValue && argument == "--trials") {
             options.driver.trials = std::max(1, std::atoi(argv[++i]));
         } else if (hasValue && argument == "--lines") {
@@ -178,9 +181,20 @@ void AddProgramRows(norva::bench::ResultsTable& table, const Options& options,
     table.Add("Start-up, of which until QApplication is up, median", "—",
               PerRun(runs, [](const Figures& f) { return Median(f.appMs); }), ms);
     if (taken("idle")) {
-        table.Add("Idle CPU, port open, device silent, over " + seconds, "< 0.5 % of one core",
-                  PerRun(runs, [](const Figures& f) { return f.idleCpuPercent; }), percent,
+        const std::string idle = std::to_string(d.idleSeconds) + " s";
+        const std::string history = Fixed(double(d.idleHistoryLines), 0) + " lines in the log";
+        table.Add("Idle, polling on, device silent, over " + idle + " (" + history + ")",
+                  "< 0.5 % of one core",
+                  PerRun(runs, [](const Figures& f) { return f.silentCpuPercent; }), percent,
                   below(0.5));
+        table.Add("Idle, polling on, device answering every poll, over " + idle,
+                  "≤ 0.05 % of one core",
+                  PerRun(runs, [](const Figures& f) { return f.answeringCpuPercent; }), percent,
+                  atMost(0.05));
+        table.Add(
+            "Processor time per poll cycle (poll, answer, both lines, repaint)", "≤ 0.5 ms",
+            PerRun(runs, [](const Figures& f) { return f.cpuMsPerPollCycle; }),
+            [](double v) { return Fixed(v, 3) + " ms"; }, atMost(0.5));
         table.Add("Idle CPU, device gone (pty master closed), over " + seconds,
                   "< 0.5 % of one core",
                   PerRun(runs, [](const Figures& f) { return f.vanishedCpuPercent; }), percent,

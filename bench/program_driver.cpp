@@ -213,6 +213,31 @@ void ListenFor(int master, Clock::duration duration) {
     }
 }
 
+// Plays a device that answers every poll (0x0C) with a status code, as an acceptor that is
+// disabled does; returns the polls it answered.
+int AnswerPolls(int master, Clock::duration duration) {
+    int polls = 0;
+    const auto end = Clock::now() + duration;
+    for (;;) {
+        const int left = static_cast<int>(MsBetween(Clock::now(), end));
+        if (left <= 0) return polls;
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, left) != 1) continue;
+        std::uint8_t buffer[256];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            std::this_thread::sleep_for(milliseconds(std::min(left, 10)));
+            continue;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] != 0x0C) continue;
+            ++polls;
+            const std::uint8_t status = 0x3E;
+            (void)!::write(master, &status, 1);
+        }
+    }
+}
+
 double CpuPercent(const Reply& before, const Reply& after, double wallMs) {
     return (after.Get("cpu_us") - before.Get("cpu_us")) / 1000.0 / wallMs * 100.0;
 }
@@ -235,23 +260,35 @@ void OpenPort(MeasuredProcess& program) {
         throw std::runtime_error("the program could not open the port");
 }
 
-// Port open and nobody talking, then the device unplugged.
+// Port open with an hour's log, polling on: the device silent, then answering every poll, then
+// unplugged.
 void MeasureIdle(const DriverOptions& options, ProgramFigures& figures) {
     PtyPair pty;
     Device(pty);
     MeasuredProcess program(options, pty.slavePath());
     program.AwaitPainted(figures);
     OpenPort(program);
+    program.Ask("fill " + std::to_string(options.idleHistoryLines), "filled", 600000);
     ListenFor(pty.master(), milliseconds(2000));  // start-up work still settling
 
     program.Ask("timer-reset", "timer-reset");
     const Reply before = program.Ask("usage", "usage");
     const auto from = Clock::now();
-    ListenFor(pty.master(), std::chrono::seconds(options.seconds));
+    ListenFor(pty.master(), std::chrono::seconds(options.idleSeconds));
     const Reply after = program.Ask("usage", "usage");
-    figures.idleTimerLateMs = program.Ask("timer", "timer").Get("max_late_ms");
-    figures.idleCpuPercent = CpuPercent(before, after, MsBetween(from, Clock::now()));
+    figures.silentCpuPercent = CpuPercent(before, after, MsBetween(from, Clock::now()));
     figures.idleResidentMb = after.Get("rss_kb") / 1024.0;
+
+    const Reply answeringFrom = program.Ask("usage", "usage");
+    const auto answeringStart = Clock::now();
+    const int polls = AnswerPolls(pty.master(), std::chrono::seconds(options.idleSeconds));
+    const Reply answeringTo = program.Ask("usage", "usage");
+    figures.answeringCpuPercent =
+        CpuPercent(answeringFrom, answeringTo, MsBetween(answeringStart, Clock::now()));
+    if (polls > 0)
+        figures.cpuMsPerPollCycle =
+            (answeringTo.Get("cpu_us") - answeringFrom.Get("cpu_us")) / 1000.0 / polls;
+    figures.idleTimerLateMs = program.Ask("timer", "timer").Get("max_late_ms");
 
     pty.CloseMaster();
     ListenFor(-1, milliseconds(1000));
@@ -381,11 +418,12 @@ void MeasureStartups(const DriverOptions& options, ProgramFigures& figures) {
 ProgramFigures MeasureProgram(const DriverOptions& options) {
     ProgramFigures figures{};
     for (double* value :
-         {&figures.idleCpuPercent, &figures.vanishedCpuPercent, &figures.idleResidentMb,
-          &figures.latencyP50Ms, &figures.latencyP99Ms, &figures.latencyMaxMs,
-          &figures.floodBytesPerSecond, &figures.floodBytesSent, &figures.floodBytesLost,
-          &figures.floodTimerLateMs, &figures.idleTimerLateMs, &figures.floodResidentMb,
-          &figures.bytesPerLogLine, &figures.heapBytesPerLogLine})
+         {&figures.silentCpuPercent, &figures.answeringCpuPercent, &figures.cpuMsPerPollCycle,
+          &figures.vanishedCpuPercent, &figures.idleResidentMb, &figures.latencyP50Ms,
+          &figures.latencyP99Ms, &figures.latencyMaxMs, &figures.floodBytesPerSecond,
+          &figures.floodBytesSent, &figures.floodBytesLost, &figures.floodTimerLateMs,
+          &figures.idleTimerLateMs, &figures.floodResidentMb, &figures.bytesPerLogLine,
+          &figures.heapBytesPerLogLine})
         *value = kNaN;
 
     using Measurement = void (*)(const DriverOptions&, ProgramFigures&);

@@ -9,8 +9,12 @@ struct DriverOptions {
     std::string executable;  // this program, started again as the measured program
     std::string platform;    // "xcb" (with display) or "offscreen"
     std::string display;
-    std::string childLog;    // where the measured programs' own output goes
-    int seconds = 10;        // idle and flood windows
+    std::string childLog;  // where the measured programs' own output goes
+    int seconds = 10;      // flood and device-gone windows
+    int idleSeconds = 30;  // each of the two idle windows with the device attached
+    // Lines already in the log when the idle windows start: an hour of polling, so that the pane
+    // scrolls with every line as it does for an operator who has been at the bench a while.
+    long idleHistoryLines = 2400;
     int trials = 200;        // answer latency
     long lines = 1'000'000;  // log pane memory
     int startups = 5;        // start-ups of their own, besides those of the other measurements
@@ -22,7 +26,9 @@ struct ProgramFigures {
     std::vector<double> startupMs;  // every start-up seen in the run
     std::vector<double> mainMs;     // of which: until main(), the libraries loaded
     std::vector<double> appMs;      // until the window system was connected
-    double idleCpuPercent;
+    double silentCpuPercent;        // polling on, device silent
+    double answeringCpuPercent;     // polling on, device answering every poll
+    double cpuMsPerPollCycle;       // processor time of one poll and its answer, all included
     double vanishedCpuPercent;
     double idleResidentMb;
     double idleTimerLateMs;

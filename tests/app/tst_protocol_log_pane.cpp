@@ -1,3 +1,4 @@
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -89,6 +90,95 @@ private slots:
         QCOMPARE(pane_->textCursor().anchor(), cursorAnchor);
         QCOMPARE(pane_->textCursor().position(), cursorPosition);
         QVERIFY(pane_->toPlainText().endsWith(QStringLiteral("Receive [0x3E]\nReceive [0x3E]")));
+    }
+
+    // Each burst is appended within one event; one turn of the event loop later it must all be
+    // shown, in order, after everything before it. Empty burst: Clear Memo.
+    void burstsShowByTheNextTurn_data() {
+        QTest::addColumn<QList<int>>("bursts");
+        QTest::newRow("one line a turn") << QList<int>{1, 1, 1, 1};
+        QTest::newRow("bursts of several") << QList<int>{3, 1, 7, 2};
+        QTest::newRow("cleared between") << QList<int>{2, 0, 3, 0, 0, 1};
+    }
+
+    void burstsShowByTheNextTurn() {
+        QFETCH(QList<int>, bursts);
+        QStringList expected;
+        int serial = 0;
+        for (const int size : bursts) {
+            if (size == 0) {
+                pane_->ClearLog();
+                expected.clear();
+            }
+            for (int i = 0; i < size; ++i, ++serial) {
+                const QString line =
+                    QStringLiteral("Receive [0x2%1] #%2").arg(serial % 10).arg(serial);
+                pane_->AppendLine(line);
+                expected << line;
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(pane_->toPlainText(), expected.join(u'\n'));
+        }
+    }
+
+    // The operator types into the pane between lines; the text stays theirs and new lines still
+    // start on a line of their own.
+    void staysEditable() {
+        QVERIFY(!pane_->isReadOnly());
+        pane_->AppendLine(QStringLiteral("Send      [0x0C]"));
+        pane_->FlushLog();
+        pane_->setFocus();
+        pane_->moveCursor(QTextCursor::End);
+        QTest::keyClicks(pane_, QStringLiteral(" note"));
+        QTest::keyClick(pane_, Qt::Key_Return);
+        QTest::keyClicks(pane_, QStringLiteral("typed"));
+        pane_->AppendLine(QStringLiteral("Receive [0x3E]"));
+        QCoreApplication::processEvents();
+        QCOMPARE(pane_->toPlainText(),
+                 QStringLiteral("Send      [0x0C] note\ntyped\nReceive [0x3E]"));
+    }
+
+    // However the bar decides to spare repaints, what is on the screen is what a fresh paint of
+    // the bar would show, line after line, following the end or scrolled up.
+    void scrollBarOnScreenIsCurrent_data() {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("scrolledUp");
+        QTest::newRow("fits, no slider") << 5 << false;
+        QTest::newRow("slider appears") << 40 << false;
+        QTest::newRow("slider at its smallest") << 600 << false;
+        QTest::newRow("scrolled up while lines arrive") << 600 << true;
+    }
+
+    void scrollBarOnScreenIsCurrent() {
+        QFETCH(int, lines);
+        QFETCH(bool, scrolledUp);
+        QScrollBar* bar = pane_->verticalScrollBar();
+        for (int i = 0; i < lines; ++i) {
+            if (scrolledUp && i == lines / 2) bar->setValue(bar->maximum() / 3);
+            pane_->AppendLine(QStringLiteral("Send      [0x0C]"));
+            QCoreApplication::processEvents();
+            if (i % 7 != 0 && i + 1 != lines) continue;
+            // A bar left stale never repaints by itself, so waiting for a pending paint is safe.
+            const QRect onWindow(bar->mapTo(window_.get(), QPoint(0, 0)), bar->size());
+            const auto shown = [&] {
+                return window_->screen()
+                    ->grabWindow(window_->winId(), onWindow.x(), onWindow.y(), onWindow.width(),
+                                 onWindow.height())
+                    .toImage()
+                    .convertToFormat(QImage::Format_RGB32);
+            };
+            // Drawn by a plain bar of its own: grabbing the pane's bar would paint it again.
+            QScrollBar reference(Qt::Vertical);
+            reference.resize(bar->size());
+            reference.setRange(bar->minimum(), bar->maximum());
+            reference.setPageStep(bar->pageStep());
+            reference.setValue(bar->value());
+            const QImage fresh = reference.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QTRY_VERIFY2_WITH_TIMEOUT(shown() == fresh,
+                                      qPrintable(QStringLiteral("stale bar after line %1").arg(i)),
+                                      2000);
+        }
+        QCOMPARE(bar->value() == bar->maximum(), !scrolledUp);
     }
 
 private:
