@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
@@ -62,7 +63,8 @@ TForm1::TForm1(QWidget* parent)
       commands_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
       engine_(*this, [](std::uint8_t b) { return norva::SendByte(&norva::ComHandle, b); }),
       inbox_(
-          [this] { QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection); }) {
+          [this] { QMetaObject::invokeMethod(this, &TForm1::DrainInbox, Qt::QueuedConnection); }),
+      evidenceBudget_(norva::LogBudgetBytes()) {
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -226,6 +228,13 @@ void TForm1::ConnectHandlers() {
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
     disconnect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, ComboBox1, nullptr);
+    saveLogAction_ = new QAction(QStringLiteral("Save Log As\u2026"), this);
+    saveLogAction_->setShortcut(QKeySequence::Save);
+    addAction(saveLogAction_);
+    connect(saveLogAction_, &QAction::triggered, this, &TForm1::SaveLogAs);
+    Memo1->AddContextActions({saveLogAction_});
+    Memo1->AttachBudget(&evidenceBudget_,
+                        [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     connect(problemTimer_, &QTimer::timeout, this,
             [this] { StatusBar1->SetPanelText(3, QStringLiteral("Norva Protocol")); });
 }

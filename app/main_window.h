@@ -14,6 +14,7 @@
 #include "protocol/block_inbox.h"
 #include "protocol/engine.h"
 #include "protocol/engine_window.h"
+#include "protocol/memory_budget.h"
 #include "protocol/operator_commands.h"
 #include "widgets/digits_panel.h"
 
@@ -71,6 +72,10 @@ public:
     // Shows the lines appended so far; otherwise they appear when the current event is over.
     void FlushLog() { Memo1->FlushLog(); }
     const norva::ProtocolEngine& Engine() const { return engine_; }
+    // Everything kept in memory as evidence of the session shares this budget.
+    norva::MemoryBudget& EvidenceBudget() { return evidenceBudget_; }
+    // "Save Log As…", in the log pane's menu and on Ctrl+S.
+    QAction* SaveLogAction() const { return saveLogAction_; }
     // Received bytes handled in one turn of the event loop, at most (plus one block).
     static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
 
@@ -105,6 +110,8 @@ public slots:
     void ComboBox1Change();
     // Handles the blocks the receive thread has read, in order, a batch per turn.
     void DrainInbox();
+    // Asks for a file and writes the log's lines there, each ended by LF.
+    void SaveLogAs();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +132,8 @@ private:
     norva::OperatorCommands commands_;
     norva::ProtocolEngine engine_;
     norva::BlockInbox inbox_;
+    norva::MemoryBudget evidenceBudget_;
+    QAction* saveLogAction_ = nullptr;
     QTimer* problemTimer_;
     bool centred_ = false;
 };

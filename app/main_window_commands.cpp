@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QFileDialog>
 
 #include "app/com_thread.h"
 #include "app/main_window.h"
@@ -7,6 +8,7 @@
 #include "billvalues/bill_values.h"
 #include "protocol/shared_state.h"
 #include "serial/com_port.h"
+#include "textfile/text_lines.h"
 
 bool TForm1::FormCreate() {
     norva::NoteCount = 0;
@@ -69,4 +71,17 @@ void TForm1::Button3Click() {
 
 void TForm1::Timer1Timer() {
     commands_.Poll();
+}
+
+void TForm1::SaveLogAs() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Log As"), QString(), QString(),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty()) return;
+    FlushLog();
+    std::vector<std::string> lines;
+    for (const QString& line : Memo1->ShownLines())
+        lines.push_back(line.toStdString());
+    const std::string error = norva::WriteTextLines(path.toStdString(), lines, "\n");
+    if (!error.empty()) norva::ShowErrorBox(QString::fromStdString(error));
 }

@@ -1,6 +1,7 @@
 #include "app/com_thread.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "protocol/traffic_sink.h"
 #include "serial/com_port.h"
 #include "serial/comm_ini.h"
 
@@ -66,7 +67,11 @@ void TForm1::DrainInbox() {
 }
 
 void TForm1::HandleBlocks(const std::vector<norva::Block>& blocks) {
-    for (const norva::Block& block : blocks)
+    for (const norva::Block& block : blocks) {
+        // Until the blocks carry their first byte's time, the drain's time stands in for it.
+        Memo1->BeginReceivedBlock(norva::UnixMicrosNow(), block.size());
         engine_.HandleBlock(block);
+        Memo1->EndReceivedBlock();
+    }
     FlushLog();
 }

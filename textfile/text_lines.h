@@ -47,10 +47,11 @@ LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines);
 // Splits an in-memory text by the same rules; used by the reader and handy for fuzzing.
 std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLines);
 
-// Writes every line followed by CR LF. Returns an empty string on success, else the failure text.
-// The old file survives a failed write: the bytes go to a temporary file in the same folder,
-// which is flushed and then renamed over the old one.
-std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines);
+// Writes every line followed by lineEnd. Returns an empty string on success, else the failure
+// text. The old file survives a failed write: the bytes go to a temporary file in the same
+// folder, which is flushed and then renamed over the old one.
+std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
+                           std::string_view lineEnd = "\r\n");
 
 std::string CannotOpenText(const std::string& fileName);
 std::string CannotCreateText(const std::string& fileName);
