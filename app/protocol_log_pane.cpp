@@ -306,7 +306,9 @@ QString ProtocolLogPane::LineToolTip(int blockNumber) const {
                         .arg(sinceMs, 0, 'f', 3);
         }
         parts << when;
-        if (time->blockSize > 0) {
+        if (time->blockSize > 0 && time->blockLagMicros == UINT32_MAX) {
+            parts << QStringLiteral("block of %1 bytes").arg(time->blockSize);  // lag too long
+        } else if (time->blockSize > 0) {
             parts << QStringLiteral("block of %1 bytes, first byte at %2")
                          .arg(time->blockSize)
                          .arg(WallClock(time->appendedMicros - time->blockLagMicros));
