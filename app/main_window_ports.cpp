@@ -20,6 +20,8 @@ int PortNumberOfItem(const QString& text) {
 TForm1::~TForm1() {
     // The receive thread hands blocks to this window's inbox; it must not outlive it.
     StopReceiveThread();
+    // The pane outlives this object's members, the budget among them.
+    Memo1->AttachBudget(nullptr, {});
 }
 
 void TForm1::ComboBox1Change() {
