@@ -75,7 +75,8 @@ private:
 // The real program in a process of its own, so that its processor time and memory are its own.
 class MeasuredProcess {
 public:
-    MeasuredProcess(const DriverOptions& options, const std::string& comPath) {
+    MeasuredProcess(const DriverOptions& options, const std::string& comPath,
+                    const std::vector<std::string>& extraEnvironment = {}) {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
             throw std::runtime_error("no control socket");
@@ -89,7 +90,8 @@ public:
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string_view entry(*e);
             if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("DISPLAY=") ||
-                entry.starts_with("NORVA_COM") || entry.starts_with("NORVA_BENCH_"))
+                entry.starts_with("NORVA_COM") || entry.starts_with("NORVA_BENCH_") ||
+                entry.starts_with("NORVA_LOG_BUDGET_MB="))
                 continue;
             environment.emplace_back(entry);
         }
@@ -97,6 +99,7 @@ public:
         if (!options.display.empty()) environment.push_back("DISPLAY=" + options.display);
         if (!comPath.empty()) environment.push_back("NORVA_COM1=" + comPath);
         environment.push_back(std::string(kControlFdVariable) + "=3");
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -390,6 +393,56 @@ void MeasureFlood(const DriverOptions& options, ProgramFigures& figures) {
     if (!program.Quit()) figures.problems.push_back("flood: the program did not close cleanly");
 }
 
+// The flood for a long while under a small log budget: the resident size must level off.
+void MeasureBudgetFlood(const DriverOptions& options, ProgramFigures& figures) {
+    PtyPair pty;
+    Device(pty);
+    const int master = pty.master();
+    MeasuredProcess program(options, pty.slavePath(),
+                            {"NORVA_LOG_BUDGET_MB=" + std::to_string(options.budgetMegabytes)});
+    program.AwaitPainted(figures);
+    OpenPort(program);
+    ListenFor(master, milliseconds(1000));
+    figures.budgetResidentIdleMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+
+    long long sent = 0;
+    double largestLateKb = 0;
+    std::uint8_t chunk[4096];
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(options.budgetSeconds);
+    auto nextSample = start + std::chrono::seconds(5);
+    while (Clock::now() < end) {
+        if (Clock::now() >= nextSample) {
+            nextSample += std::chrono::seconds(5);
+            const double kb = program.Ask("usage", "usage", 60000).Get("rss_kb");
+            if (Clock::now() - start > (end - start) / 2)
+                largestLateKb = std::max(largestLateKb, kb);
+        }
+        pollfd p{master, POLLIN | POLLOUT, 0};
+        if (::poll(&p, 1, 10) != 1) continue;
+        if (p.revents & POLLIN) {
+            std::uint8_t polls[256];
+            (void)!::read(master, polls, sizeof polls);
+        }
+        if (!(p.revents & POLLOUT)) continue;
+        for (std::size_t i = 0; i < sizeof chunk; ++i)
+            chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
+        const ssize_t n = ::write(master, chunk, sizeof chunk);
+        if (n > 0) sent += n;
+    }
+    double handled = 0;
+    const auto giveUp = Clock::now() + std::chrono::seconds(120);
+    while (Clock::now() < giveUp) {
+        handled = program.Ask("engine", "engine", 60000).Get("bytes");
+        if (handled >= double(sent)) break;
+        ListenFor(master, milliseconds(20));
+    }
+    figures.budgetLinesPerSecond = handled / (MsBetween(start, Clock::now()) / 1000.0);
+    figures.budgetResidentMaxMb = largestLateKb / 1024.0;
+    figures.budgetResidentEndMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+    if (!program.Quit()) figures.problems.push_back("budget: the program did not close cleanly");
+}
+
 // The log pane's memory for each line, with the lines added as the engine adds them.
 void MeasureLogMemory(const DriverOptions& options, ProgramFigures& figures) {
     MeasuredProcess program(options, "");
@@ -429,7 +482,7 @@ ProgramFigures MeasureProgram(const DriverOptions& options) {
     using Measurement = void (*)(const DriverOptions&, ProgramFigures&);
     const std::pair<const char*, Measurement> measurements[] = {
         {"start-up", MeasureStartups}, {"idle", MeasureIdle},        {"latency", MeasureLatency},
-        {"flood", MeasureFlood},       {"memory", MeasureLogMemory},
+        {"flood", MeasureFlood},       {"memory", MeasureLogMemory}, {"budget", MeasureBudgetFlood},
     };
     // One at a time: each has the machine to itself, as far as this driver is concerned.
     for (const auto& [name, measure] : measurements) {

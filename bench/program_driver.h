@@ -15,9 +15,11 @@ struct DriverOptions {
     // Lines already in the log when the idle windows start: an hour of polling, so that the pane
     // scrolls with every line as it does for an operator who has been at the bench a while.
     long idleHistoryLines = 2400;
-    int trials = 200;        // answer latency
-    long lines = 1'000'000;  // log pane memory
-    int startups = 5;        // start-ups of their own, besides those of the other measurements
+    int trials = 200;         // answer latency
+    long lines = 1'000'000;   // log pane memory
+    int startups = 5;         // start-ups of their own, besides those of the other measurements
+    int budgetSeconds = 600;  // the flood under a small log budget
+    int budgetMegabytes = 200;
     std::vector<std::string> only;  // names of the measurements to take; empty: all
 };
 
@@ -41,6 +43,10 @@ struct ProgramFigures {
     double floodBytesLost;  // sent and not logged as a status line
     double floodTimerLateMs;
     double floodResidentMb;
+    double budgetLinesPerSecond;  // flood under the budget
+    double budgetResidentMaxMb;   // largest resident size seen in its second half
+    double budgetResidentEndMb;
+    double budgetResidentIdleMb;  // the same program before the flood
     double bytesPerLogLine;
     double heapBytesPerLogLine;
     std::vector<std::string> problems;
