@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/port_selector_help.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLineEdit>
@@ -51,7 +52,8 @@ TDigitsPanel* MakeDigitsPanel(QWidget* parent, const char* name, const char* spo
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      link_(*this) {
+      link_(*this),
+      evidenceBudget_(norva::LogBudgetBytes()) {
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -196,6 +198,14 @@ void TForm1::ConnectHandlers() {
     connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
     connect(&link_, &norva::AcceptorLink::DeviceBack, this,
             [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    saveLogAction_ = new QAction(QStringLiteral("Save Log As\u2026"), this);
+    saveLogAction_->setShortcut(QKeySequence::Save);
+    addAction(saveLogAction_);
+    connect(saveLogAction_, &QAction::triggered, this, &TForm1::SaveLogAs);
+    Memo1->AddContextActions({saveLogAction_});
+    Memo1->AttachBudget(&evidenceBudget_,
+                        [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
     connect(problemTimer_, &QTimer::timeout, this, [this] {
         StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });

@@ -13,9 +13,11 @@
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
+#include "app/traffic_evidence.h"
 #include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
+#include "protocol/memory_budget.h"
 #include "widgets/digits_panel.h"
 #include "widgets/display_accessibility.h"
 
@@ -74,6 +76,11 @@ public:
     void FlushLog() { Memo1->FlushLog(); }
     const norva::ProtocolEngine& Engine() const { return link_.Engine(); }
     norva::AcceptorLink& Link() { return link_; }
+    // Everything kept in memory as evidence of the session shares this budget.
+    norva::MemoryBudget& EvidenceBudget() { return evidenceBudget_; }
+    // "Save Log As…", in the log pane's menu and on Ctrl+S.
+    QAction* SaveLogAction() const { return saveLogAction_; }
+    norva::TrafficEvidence& Traffic() { return *traffic_; }
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
@@ -104,6 +111,8 @@ public slots:
     void Timer1Timer();
     // The port selector's text changed by typing, or an item was picked (also the same one).
     void ComboBox1Change();
+    // Asks for a file and writes the log's lines there, each ended by LF.
+    void SaveLogAs();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +131,10 @@ private:
 
     std::array<QCheckBox*, norva::kChannelCount> channelBoxes_{};
     norva::AcceptorLink link_;
+    norva::MemoryBudget evidenceBudget_;
+    // Goes before the link and the budget it listens to.
+    std::unique_ptr<norva::TrafficEvidence> traffic_;
+    QAction* saveLogAction_ = nullptr;
     QTimer* problemTimer_;
     bool centred_ = false;
 };

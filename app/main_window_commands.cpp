@@ -1,10 +1,12 @@
 #include <QCoreApplication>
+#include <QFileDialog>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
 #include "billvalues/bill_values.h"
 #include "protocol/shared_state.h"
+#include "textfile/text_lines.h"
 
 bool TForm1::FormCreate() {
     norva::NoteCount = 0;
@@ -23,6 +25,8 @@ bool TForm1::FormCreate() {
 // released descriptor.
 void TForm1::FormClose() {
     link_.Close();
+    // What the recording file holds is kept; a failure there is no reason to stay open.
+    (void)traffic_->StopRecording();
     QCoreApplication::exit(0);
 }
 
@@ -66,4 +70,17 @@ void TForm1::Button3Click() {
 
 void TForm1::Timer1Timer() {
     link_.Commands().Poll();
+}
+
+void TForm1::SaveLogAs() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Log As"), QString(), QString(),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty()) return;
+    FlushLog();
+    std::vector<std::string> lines;
+    for (const QString& line : Memo1->ShownLines())
+        lines.push_back(line.toStdString());
+    const std::string error = norva::WriteTextLines(path.toStdString(), lines, "\n");
+    if (!error.empty()) norva::ShowErrorBox(QString::fromStdString(error));
 }

@@ -35,10 +35,14 @@ void TForm1::AppendLogLine(std::string_view line) {
 }
 
 void TForm1::SetLinkIndicator(std::string_view caption, std::uint32_t rgb) {
+    // Every received block sets it, nearly always to what it already shows.
+    const QString text = FromUtf8(caption);
+    const QColor colour = QColor::fromRgb(rgb);
+    if (Label2->text() == text && Label2->palette().color(QPalette::Window) == colour) return;
     QPalette colours = Label2->palette();
-    colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
+    colours.setColor(QPalette::Window, colour);
     Label2->setPalette(colours);
-    Label2->SetState(FromUtf8(caption));
+    Label2->SetState(text);
     Label2->adjustSize();
 }
 

@@ -14,7 +14,10 @@ int PortNumberOfItem(const QString& text) {
 
 }  // namespace
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The pane outlives this object's members, the budget among them.
+    Memo1->AttachBudget(nullptr, {});
+}
 
 void TForm1::ComboBox1Change() {
     const QString text = ComboBox1->currentText();

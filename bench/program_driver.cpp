@@ -75,7 +75,8 @@ private:
 // The real program in a process of its own, so that its processor time and memory are its own.
 class MeasuredProcess {
 public:
-    MeasuredProcess(const DriverOptions& options, const std::string& comPath) {
+    MeasuredProcess(const DriverOptions& options, const std::string& comPath,
+                    const std::vector<std::string>& extraEnvironment = {}) {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
             throw std::runtime_error("no control socket");
@@ -89,7 +90,8 @@ public:
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string_view entry(*e);
             if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("DISPLAY=") ||
-                entry.starts_with("NORVA_COM") || entry.starts_with("NORVA_BENCH_"))
+                entry.starts_with("NORVA_COM") || entry.starts_with("NORVA_BENCH_") ||
+                entry.starts_with("NORVA_LOG_BUDGET_MB="))
                 continue;
             environment.emplace_back(entry);
         }
@@ -97,6 +99,7 @@ public:
         if (!options.display.empty()) environment.push_back("DISPLAY=" + options.display);
         if (!comPath.empty()) environment.push_back("NORVA_COM1=" + comPath);
         environment.push_back(std::string(kControlFdVariable) + "=3");
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -213,6 +216,31 @@ void ListenFor(int master, Clock::duration duration) {
     }
 }
 
+// Plays a device that answers every poll (0x0C) with a status code, as an acceptor that is
+// disabled does; returns the polls it answered.
+int AnswerPolls(int master, Clock::duration duration) {
+    int polls = 0;
+    const auto end = Clock::now() + duration;
+    for (;;) {
+        const int left = static_cast<int>(MsBetween(Clock::now(), end));
+        if (left <= 0) return polls;
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, left) != 1) continue;
+        std::uint8_t buffer[256];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            std::this_thread::sleep_for(milliseconds(std::min(left, 10)));
+            continue;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] != 0x0C) continue;
+            ++polls;
+            const std::uint8_t status = 0x3E;
+            (void)!::write(master, &status, 1);
+        }
+    }
+}
+
 double CpuPercent(const Reply& before, const Reply& after, double wallMs) {
     return (after.Get("cpu_us") - before.Get("cpu_us")) / 1000.0 / wallMs * 100.0;
 }
@@ -235,23 +263,35 @@ void OpenPort(MeasuredProcess& program) {
         throw std::runtime_error("the program could not open the port");
 }
 
-// Port open and nobody talking, then the device unplugged.
+// Port open with an hour's log, polling on: the device silent, then answering every poll, then
+// unplugged.
 void MeasureIdle(const DriverOptions& options, ProgramFigures& figures) {
     PtyPair pty;
     Device(pty);
     MeasuredProcess program(options, pty.slavePath());
     program.AwaitPainted(figures);
     OpenPort(program);
+    program.Ask("fill " + std::to_string(options.idleHistoryLines), "filled", 600000);
     ListenFor(pty.master(), milliseconds(2000));  // start-up work still settling
 
     program.Ask("timer-reset", "timer-reset");
     const Reply before = program.Ask("usage", "usage");
     const auto from = Clock::now();
-    ListenFor(pty.master(), std::chrono::seconds(options.seconds));
+    ListenFor(pty.master(), std::chrono::seconds(options.idleSeconds));
     const Reply after = program.Ask("usage", "usage");
-    figures.idleTimerLateMs = program.Ask("timer", "timer").Get("max_late_ms");
-    figures.idleCpuPercent = CpuPercent(before, after, MsBetween(from, Clock::now()));
+    figures.silentCpuPercent = CpuPercent(before, after, MsBetween(from, Clock::now()));
     figures.idleResidentMb = after.Get("rss_kb") / 1024.0;
+
+    const Reply answeringFrom = program.Ask("usage", "usage");
+    const auto answeringStart = Clock::now();
+    const int polls = AnswerPolls(pty.master(), std::chrono::seconds(options.idleSeconds));
+    const Reply answeringTo = program.Ask("usage", "usage");
+    figures.answeringCpuPercent =
+        CpuPercent(answeringFrom, answeringTo, MsBetween(answeringStart, Clock::now()));
+    if (polls > 0)
+        figures.cpuMsPerPollCycle =
+            (answeringTo.Get("cpu_us") - answeringFrom.Get("cpu_us")) / 1000.0 / polls;
+    figures.idleTimerLateMs = program.Ask("timer", "timer").Get("max_late_ms");
 
     pty.CloseMaster();
     ListenFor(-1, milliseconds(1000));
@@ -353,6 +393,56 @@ void MeasureFlood(const DriverOptions& options, ProgramFigures& figures) {
     if (!program.Quit()) figures.problems.push_back("flood: the program did not close cleanly");
 }
 
+// The flood for a long while under a small log budget: the resident size must level off.
+void MeasureBudgetFlood(const DriverOptions& options, ProgramFigures& figures) {
+    PtyPair pty;
+    Device(pty);
+    const int master = pty.master();
+    MeasuredProcess program(options, pty.slavePath(),
+                            {"NORVA_LOG_BUDGET_MB=" + std::to_string(options.budgetMegabytes)});
+    program.AwaitPainted(figures);
+    OpenPort(program);
+    ListenFor(master, milliseconds(1000));
+    figures.budgetResidentIdleMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+
+    long long sent = 0;
+    double largestLateKb = 0;
+    std::uint8_t chunk[4096];
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(options.budgetSeconds);
+    auto nextSample = start + std::chrono::seconds(5);
+    while (Clock::now() < end) {
+        if (Clock::now() >= nextSample) {
+            nextSample += std::chrono::seconds(5);
+            const double kb = program.Ask("usage", "usage", 60000).Get("rss_kb");
+            if (Clock::now() - start > (end - start) / 2)
+                largestLateKb = std::max(largestLateKb, kb);
+        }
+        pollfd p{master, POLLIN | POLLOUT, 0};
+        if (::poll(&p, 1, 10) != 1) continue;
+        if (p.revents & POLLIN) {
+            std::uint8_t polls[256];
+            (void)!::read(master, polls, sizeof polls);
+        }
+        if (!(p.revents & POLLOUT)) continue;
+        for (std::size_t i = 0; i < sizeof chunk; ++i)
+            chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
+        const ssize_t n = ::write(master, chunk, sizeof chunk);
+        if (n > 0) sent += n;
+    }
+    double handled = 0;
+    const auto giveUp = Clock::now() + std::chrono::seconds(120);
+    while (Clock::now() < giveUp) {
+        handled = program.Ask("engine", "engine", 60000).Get("bytes");
+        if (handled >= double(sent)) break;
+        ListenFor(master, milliseconds(20));
+    }
+    figures.budgetLinesPerSecond = handled / (MsBetween(start, Clock::now()) / 1000.0);
+    figures.budgetResidentMaxMb = largestLateKb / 1024.0;
+    figures.budgetResidentEndMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+    if (!program.Quit()) figures.problems.push_back("budget: the program did not close cleanly");
+}
+
 // The log pane's memory for each line, with the lines added as the engine adds them.
 void MeasureLogMemory(const DriverOptions& options, ProgramFigures& figures) {
     MeasuredProcess program(options, "");
@@ -381,17 +471,18 @@ void MeasureStartups(const DriverOptions& options, ProgramFigures& figures) {
 ProgramFigures MeasureProgram(const DriverOptions& options) {
     ProgramFigures figures{};
     for (double* value :
-         {&figures.idleCpuPercent, &figures.vanishedCpuPercent, &figures.idleResidentMb,
-          &figures.latencyP50Ms, &figures.latencyP99Ms, &figures.latencyMaxMs,
-          &figures.floodBytesPerSecond, &figures.floodBytesSent, &figures.floodBytesLost,
-          &figures.floodTimerLateMs, &figures.idleTimerLateMs, &figures.floodResidentMb,
-          &figures.bytesPerLogLine, &figures.heapBytesPerLogLine})
+         {&figures.silentCpuPercent, &figures.answeringCpuPercent, &figures.cpuMsPerPollCycle,
+          &figures.vanishedCpuPercent, &figures.idleResidentMb, &figures.latencyP50Ms,
+          &figures.latencyP99Ms, &figures.latencyMaxMs, &figures.floodBytesPerSecond,
+          &figures.floodBytesSent, &figures.floodBytesLost, &figures.floodTimerLateMs,
+          &figures.idleTimerLateMs, &figures.floodResidentMb, &figures.bytesPerLogLine,
+          &figures.heapBytesPerLogLine})
         *value = kNaN;
 
     using Measurement = void (*)(const DriverOptions&, ProgramFigures&);
     const std::pair<const char*, Measurement> measurements[] = {
         {"start-up", MeasureStartups}, {"idle", MeasureIdle},        {"latency", MeasureLatency},
-        {"flood", MeasureFlood},       {"memory", MeasureLogMemory},
+        {"flood", MeasureFlood},       {"memory", MeasureLogMemory}, {"budget", MeasureBudgetFlood},
     };
     // One at a time: each has the machine to itself, as far as this driver is concerned.
     for (const auto& [name, measure] : measurements) {

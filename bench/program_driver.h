@@ -9,11 +9,17 @@ struct DriverOptions {
     std::string executable;  // this program, started again as the measured program
     std::string platform;    // "xcb" (with display) or "offscreen"
     std::string display;
-    std::string childLog;    // where the measured programs' own output goes
-    int seconds = 10;        // idle and flood windows
-    int trials = 200;        // answer latency
-    long lines = 1'000'000;  // log pane memory
-    int startups = 5;        // start-ups of their own, besides those of the other measurements
+    std::string childLog;  // where the measured programs' own output goes
+    int seconds = 10;      // flood and device-gone windows
+    int idleSeconds = 30;  // each of the two idle windows with the device attached
+    // Lines already in the log when the idle windows start: an hour of polling, so that the pane
+    // scrolls with every line as it does for an operator who has been at the bench a while.
+    long idleHistoryLines = 2400;
+    int trials = 200;         // answer latency
+    long lines = 1'000'000;   // log pane memory
+    int startups = 5;         // start-ups of their own, besides those of the other measurements
+    int budgetSeconds = 600;  // the flood under a small log budget
+    int budgetMegabytes = 200;
     std::vector<std::string> only;  // names of the measurements to take; empty: all
 };
 
@@ -22,7 +28,9 @@ struct ProgramFigures {
     std::vector<double> startupMs;  // every start-up seen in the run
     std::vector<double> mainMs;     // of which: until main(), the libraries loaded
     std::vector<double> appMs;      // until the window system was connected
-    double idleCpuPercent;
+    double silentCpuPercent;        // polling on, device silent
+    double answeringCpuPercent;     // polling on, device answering every poll
+    double cpuMsPerPollCycle;       // processor time of one poll and its answer, all included
     double vanishedCpuPercent;
     double idleResidentMb;
     double idleTimerLateMs;
@@ -35,6 +43,10 @@ struct ProgramFigures {
     double floodBytesLost;  // sent and not logged as a status line
     double floodTimerLateMs;
     double floodResidentMb;
+    double budgetLinesPerSecond;  // flood under the budget
+    double budgetResidentMaxMb;   // largest resident size seen in its second half
+    double budgetResidentEndMb;
+    double budgetResidentIdleMb;  // the same program before the flood
     double bytesPerLogLine;
     double heapBytesPerLogLine;
     std::vector<std::string> problems;

@@ -159,11 +159,12 @@ LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines) {
     return result;
 }
 
-std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines) {
+std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
+                           std::string_view lineEnd) {
     std::string content;
     for (const auto& line : lines) {
         content += line;
-        content += "\r\n";
+        content += lineEnd;
     }
     return WriteFileSafely(fileName, content);
 }

@@ -47,11 +47,12 @@ LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines);
 // Splits an in-memory text by the same rules; used by the reader and handy for fuzzing.
 std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLines);
 
-// Writes every line followed by CR LF. Returns an empty string on success, else the failure text.
-// The old file survives a failed write: the bytes go to a temporary file in the same folder,
-// which is flushed and then renamed over the old one. A file with no write permission bit is
-// refused for every user, root included.
-std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines);
+// Writes every line followed by lineEnd. Returns an empty string on success, else the failure
+// text. The old file survives a failed write: the bytes go to a temporary file in the same
+// folder, which is flushed and then renamed over the old one. A file with no write permission
+// bit is refused for every user, root included.
+std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
+                           std::string_view lineEnd = "\r\n");
 
 // The same safe replacement for content that is already laid out, line ends included.
 std::string WriteFileSafely(const std::string& fileName, std::string_view content);

@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -171,7 +172,7 @@ private slots:
         row("no port", {"--notes", "3"}, 2, "name one port", false);
         row("no such device", {"--device", "/dev/norva-none"}, 1, "/dev/norva-none", false);
         row("silent", {"--device", "@pty", "--silence", "1"}, 3, "", true);
-        row("pulled", {"--device", "@pty", "--seconds", "2"}, 1, "gone", true);
+        row("pulled", {"--device", "@pty", "--seconds", "3"}, 1, "gone", true);
     }
     void exitStatuses() {
         QFETCH(QStringList, args);
@@ -181,10 +182,19 @@ private slots:
         TempCwd cwd;
         PtyPair pty;
         QVERIFY(pty.ok());
-        args.replaceInStrings("@pty", QString::fromStdString(pty.slavePath()));
+        // Through a link of its own, as the simulator's --link makes one: a pulled device's
+        // pseudo-terminal number may soon belong to another test's.
+        const QString link = cwd.path() + QStringLiteral("/acceptor");
+        QVERIFY(QFile::link(QString::fromStdString(pty.slavePath()), link));
+        args.replaceInStrings("@pty", link);
         Program cli = Cli(args);
         if (message == "gone") {
-            QTest::qWait(300);
+            // Pulled once the first poll shows the port is open.
+            QElapsedTimer waited;
+            waited.start();
+            while (pty.ReadUntilQuiet(100).empty() && waited.elapsed() < kPatienceMs) {
+            }
+            QFile::remove(link);
             pty.CloseMaster();
             pty.CloseSlave();
         }

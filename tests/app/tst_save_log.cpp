@@ -1,0 +1,156 @@
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QTest>
+
+#include <cstdlib>
+
+#include "app/startup.h"
+#include "modal_watcher.h"
+#include "protocol/memory_budget.h"
+#include "temp_cwd.h"
+#include "windows_fixture.h"
+
+// Save Log through the real menu entry and the real shortcut, into a real folder; and the
+// window's share of the memory budget.
+class SaveLogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        cwd_ = std::make_unique<TempCwd>();
+        WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
+        qputenv(norva::kLogBudgetVariable, "1");
+        norva::CreateWindows();
+        Form1->Timer1->stop();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    }
+    void cleanup() {
+        DestroyWindows();
+        qunsetenv(norva::kLogBudgetVariable);
+        cwd_.reset();
+    }
+
+    void savesTheLinesAsShown_data() {
+        QTest::addColumn<bool>("byMenu");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("typed");  // at the end, by the operator
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("menu, two lines")
+            << true << QStringList{"Send      [0x0C]", "Receive [0x3E]"} << QString()
+            << QByteArray("Send      [0x0C]\nReceive [0x3E]\n");
+        QTest::newRow("shortcut, with the operator's note")
+            << false << QStringList{"Send [0x3E]"} << QStringLiteral(" ok\u00e9")
+            << QByteArray("Send [0x3E] ok\xc3\xa9\n");
+        QTest::newRow("shortcut, empty log") << false << QStringList{} << QString() << QByteArray();
+    }
+
+    void savesTheLinesAsShown() {
+        QFETCH(bool, byMenu);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, bytes);
+        for (const QString& line : lines)
+            Form1->AppendLogLine(line.toStdString());
+        Form1->FlushLog();
+        if (!typed.isEmpty()) {
+            Form1->Memo1->setFocus();
+            Form1->Memo1->moveCursor(QTextCursor::End);
+            // Typed as an input method commits it, accents and all.
+            QInputMethodEvent input;
+            input.setCommitString(typed);
+            QCoreApplication::sendEvent(Form1->Memo1, &input);
+        }
+        const QString path = cwd_->path() + QStringLiteral("/session.log");
+        QCOMPARE(Texts(Save(byMenu, path)), QString());
+        QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())), bytes);
+    }
+
+    // A folder that takes no file: the error box, and nothing left behind.
+    void failureShowsTheErrorBox() {
+        Form1->AppendLogLine("Send      [0x0C]");
+        const QString path = cwd_->path() + QStringLiteral("/BILLVALUE.TXT/session.log");
+        const std::vector<SeenBox> boxes = Save(false, path);
+        QCOMPARE(boxes.size(), 1u);
+        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file %1.").arg(path));
+        QCOMPARE(boxes[0].title, QStringLiteral("Norva Protocol "));
+        QCOMPARE(QDir(cwd_->path()).entryList(QDir::Files), QStringList{"BILLVALUE.TXT"});
+    }
+
+    // The override sets the window's budget; a trim says so in status panel 3.
+    void budgetTrimShowsInTheStatusBar() {
+        QCOMPARE(Form1->EvidenceBudget().limit(), 1024u * 1024u);
+        for (int i = 0; i < 8000; ++i)
+            Form1->AppendLogLine("Receive [0x20]");
+        Form1->FlushLog();
+        QVERIFY(Form1->StatusBar1->PanelText(3).startsWith(QStringLiteral("Log: oldest ")));
+        QVERIFY(Form1->StatusBar1->PanelText(3).endsWith(
+            QStringLiteral(" lines dropped to stay within 1 MB")));
+        Form1->BitBtn1Click();
+        QCOMPARE(Form1->Memo1->toPlainText(), QString());
+        QVERIFY(Form1->Memo1->TrimNotice().isEmpty());
+    }
+
+private:
+    static SeenBox Seen(const char* what) {
+        SeenBox box;
+        box.text = QString::fromLatin1(what);
+        return box;
+    }
+    static QString Texts(const std::vector<SeenBox>& boxes) {
+        QStringList texts;
+        for (const SeenBox& box : boxes)
+            texts << box.text;
+        return texts.join(u'|');
+    }
+
+    // Saves through the pane's menu or Ctrl+S, answering the file dialog with path; returns the
+    // message boxes that came.
+    std::vector<SeenBox> Save(bool byMenu, const QString& path) {
+        bool answered = false;
+        MessageBoxWatcher watcher({}, [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr || answered) return false;
+            answered = true;
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            return true;
+        });
+        if (byMenu) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                    Form1->Memo1->mapToGlobal(QPoint(10, 10)));
+            QCoreApplication::sendEvent(Form1->Memo1->viewport(), &event);
+            if (!QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000))
+                return {Seen("no menu")};
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            const QList<QAction*> actions = menu->actions();
+            // Qt's own entries first, then a separator, then ours.
+            const bool standard = std::any_of(actions.begin(), actions.end(), [](QAction* a) {
+                return a->objectName() == QLatin1String("select-all");
+            });
+            const qsizetype save = actions.indexOf(Form1->SaveLogAction());
+            if (!standard || save < 1 || !actions[save - 1]->isSeparator() ||
+                actions[save]->text() != QStringLiteral("Save Log As\u2026"))
+                return {Seen("menu without its entries")};
+            QTimer::singleShot(0, menu, [menu, action = actions[save]] {
+                menu->close();
+                action->trigger();
+            });
+        } else {
+            QTimer::singleShot(
+                0, [] { QTest::keyClick(Form1->BitBtn8, Qt::Key_S, Qt::ControlModifier); });
+        }
+        if (!QTest::qWaitFor(
+                [&] { return answered && QApplication::activeModalWidget() == nullptr; }, 10000))
+            watcher.boxes.push_back(Seen("no file dialog"));
+        QTest::qWait(50);
+        return watcher.boxes;
+    }
+
+    std::unique_ptr<TempCwd> cwd_;
+};
+
+QTEST_MAIN(SaveLogTest)
+#include "tst_save_log.moc"
