@@ -34,20 +34,29 @@ private slots:
     }
 
     void savesTheLinesAsShown_data() {
+        QTest::addColumn<bool>("traffic");  // Save Traffic As rather than Save Log As
         QTest::addColumn<bool>("byMenu");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("typed");  // at the end, by the operator
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("menu, two lines")
-            << true << QStringList{"Send      [0x0C]", "Receive [0x3E]"} << QString()
+            << false << true << QStringList{"Send      [0x0C]", "Receive [0x3E]"} << QString()
             << QByteArray("Send      [0x0C]\nReceive [0x3E]\n");
         QTest::newRow("shortcut, with the operator's note")
-            << false << QStringList{"Send [0x3E]"} << QStringLiteral(" ok\u00e9")
+            << false << false << QStringList{"Send [0x3E]"} << QStringLiteral(" ok\u00e9")
             << QByteArray("Send [0x3E] ok\xc3\xa9\n");
-        QTest::newRow("shortcut, empty log") << false << QStringList{} << QString() << QByteArray();
+        QTest::newRow("shortcut, empty log")
+            << false << false << QStringList{} << QString() << QByteArray();
+        // The log's lines are no traffic: with no port opened the capture is its header alone.
+        QTest::newRow("traffic by menu")
+            << true << true << QStringList{"Send      [0x0C]"} << QString()
+            << QByteArray("# norva-protocol traffic capture\n");
+        QTest::newRow("traffic by shortcut") << true << false << QStringList{} << QString()
+                                             << QByteArray("# norva-protocol traffic capture\n");
     }
 
     void savesTheLinesAsShown() {
+        QFETCH(bool, traffic);
         QFETCH(bool, byMenu);
         QFETCH(QStringList, lines);
         QFETCH(QString, typed);
@@ -64,7 +73,8 @@ private slots:
             QCoreApplication::sendEvent(Form1->Memo1, &input);
         }
         const QString path = cwd_->path() + QStringLiteral("/session.log");
-        QCOMPARE(Texts(Save(byMenu, path)), QString());
+        QAction* entry = traffic ? Form1->Traffic().saveAction() : Form1->SaveLogAction();
+        QCOMPARE(Texts(Save(entry, byMenu, path)), QString());
         QCOMPARE(QByteArray::fromStdString(ReadFileBytes(path.toStdString())), bytes);
     }
 
@@ -72,10 +82,12 @@ private slots:
     void failureShowsTheErrorBox() {
         Form1->AppendLogLine("Send      [0x0C]");
         const QString path = cwd_->path() + QStringLiteral("/BILLVALUE.TXT/session.log");
-        const std::vector<SeenBox> boxes = Save(false, path);
-        QCOMPARE(boxes.size(), 1u);
-        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file %1.").arg(path));
-        QCOMPARE(boxes[0].title, QStringLiteral("Norva Protocol "));
+        for (QAction* entry : {Form1->SaveLogAction(), Form1->Traffic().saveAction()}) {
+            const std::vector<SeenBox> boxes = Save(entry, entry != Form1->SaveLogAction(), path);
+            QCOMPARE(boxes.size(), 1u);
+            QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file %1.").arg(path));
+            QCOMPARE(boxes[0].title, QStringLiteral("Norva Protocol "));
+        }
         QCOMPARE(QDir(cwd_->path()).entryList(QDir::Files), QStringList{"BILLVALUE.TXT"});
     }
 
@@ -106,9 +118,9 @@ private:
         return texts.join(u'|');
     }
 
-    // Saves through the pane's menu or Ctrl+S, answering the file dialog with path; returns the
-    // message boxes that came.
-    std::vector<SeenBox> Save(bool byMenu, const QString& path) {
+    // Saves through the entry in the pane's menu or its shortcut, answering the file dialog with
+    // path; returns the message boxes that came.
+    std::vector<SeenBox> Save(QAction* entry, bool byMenu, const QString& path) {
         bool answered = false;
         MessageBoxWatcher watcher({}, [&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -130,17 +142,27 @@ private:
             const bool standard = std::any_of(actions.begin(), actions.end(), [](QAction* a) {
                 return a->objectName() == QLatin1String("select-all");
             });
-            const qsizetype save = actions.indexOf(Form1->SaveLogAction());
-            if (!standard || save < 1 || !actions[save - 1]->isSeparator() ||
-                actions[save]->text() != QStringLiteral("Save Log As\u2026"))
+            // Qt's entries, then ours in groups after a separator.
+            const qsizetype logAt = actions.indexOf(Form1->SaveLogAction());
+            const qsizetype trafficAt = actions.indexOf(Form1->Traffic().clearAction());
+            const QStringList ours{actions.value(logAt)->text(), actions.value(trafficAt)->text(),
+                                   actions.value(trafficAt + 1)->text(),
+                                   actions.value(trafficAt + 2)->text()};
+            if (!standard || logAt < 1 || !actions[logAt - 1]->isSeparator() || trafficAt < 1 ||
+                !actions[trafficAt - 1]->isSeparator() ||
+                ours != QStringList{"Save Log As\u2026", "Clear Traffic", "Save Traffic As\u2026",
+                                    "Record Traffic to File\u2026"})
                 return {Seen("menu without its entries")};
+            const qsizetype save = actions.indexOf(entry);
             QTimer::singleShot(0, menu, [menu, action = actions[save]] {
                 menu->close();
                 action->trigger();
             });
         } else {
-            QTimer::singleShot(
-                0, [] { QTest::keyClick(Form1->BitBtn8, Qt::Key_S, Qt::ControlModifier); });
+            // Ctrl+S and Ctrl+Shift+S, wherever the focus is in the window.
+            if (entry->shortcut().isEmpty()) return {Seen("no shortcut")};
+            QTimer::singleShot(0,
+                               [entry] { QTest::keySequence(Form1->BitBtn8, entry->shortcut()); });
         }
         if (!QTest::qWaitFor(
                 [&] { return answered && QApplication::activeModalWidget() == nullptr; }, 10000))
