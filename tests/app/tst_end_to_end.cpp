@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "app/startup.h"
@@ -42,6 +43,41 @@ QString StartSimulator(QProcess& simulator, const char* script) {
     if (!simulator.waitForStarted() || !simulator.waitForReadyRead(5000)) return {};
     const QString first = QString::fromLatin1(simulator.readLine()).trimmed();
     return first.startsWith("pty ") ? first.mid(4) : QString();
+}
+
+// The operator's part of the session in kScript: enable the acceptor, accept the first note,
+// reject the third, then reset it. The second note's channel is not ticked.
+bool PlayTheOperator() {
+    const auto until = [](auto condition) { return QTest::qWaitFor(condition, 15000); };
+    if (!until([] { return Form1->BitBtn5->text() == "Enable BA"; })) return false;
+    QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
+    if (!until([] { return Form1->BitBtn6->isEnabled(); })) return false;
+    QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
+    if (!until([] { return LogText(Form1).contains("Receive [0x81][0x8F][0x41]"); })) return false;
+    if (!until([] { return Form1->BitBtn7->isEnabled(); })) return false;
+    QTest::mouseClick(Form1->BitBtn7, Qt::LeftButton);
+    if (!until([] { return LogText(Form1).endsWith("Receive [0x11]"); })) return false;
+    QTest::mouseClick(Form1->Button1, Qt::LeftButton);  // RESET: the acceptor powers up again
+    return until([] { return LogText(Form1).count("Receive [0x80]") == 2; });
+}
+
+// The log without the polls, which follow the clock rather than the session.
+QString WithoutPolls(const QString& log) {
+    QStringList kept = log.split('\n');
+    kept.removeAll(QStringLiteral("Send      [0x0C]"));
+    return kept.join('\n');
+}
+
+// The bytes of the capture's RX or TX lines, in order, polls left out.
+QString CapturedBytes(const QString& capture, const QString& kind) {
+    QStringList bytes;
+    for (const QString& line : capture.split('\n')) {
+        const QStringList fields = line.split(' ');
+        if (fields.size() < 3 || fields[1] != kind) continue;
+        if (kind == "TX" && fields[2] == "0C") continue;
+        bytes << fields.mid(2);
+    }
+    return bytes.join(' ');
 }
 
 QStringList HostBytesSeenByDevice(const QString& traffic) {
@@ -117,6 +153,66 @@ private slots:
         const QString traffic = QString::fromLatin1(simulator.readAllStandardOutput());
         QCOMPARE(HostBytesSeenByDevice(traffic), (QStringList{"02", "5E", "02", "0F", "0F"}));
         windows.TakeDown();
+        norva::ReleaseComPort(&norva::ComHandle);
+    }
+
+    // The capture of a session through the windows holds every exchange, and replayed against a
+    // fresh bench it gives the same log, polls aside, with every answer matching.
+    void captureReplaysToTheSameLog() {
+        TempCwd cwd;
+        WriteFileBytes("BILLVALUE.TXT", "100\r\n250\r\n500\r\n1000\r\n");
+        WriteFileBytes("session.txt", kScript);
+        QString recordedLog;
+        {
+            QProcess device;
+            const QString pty = StartSimulator(device, "session.txt");
+            QVERIFY(!pty.isEmpty());
+            PortMapping mapping(1, pty.toStdString());
+            norva::CreateWindows();
+            Form1->show();
+            QVERIFY(QTest::qWaitForWindowExposed(Form1));
+            TypeInto(Form1->ComboBox1, "Com1");
+            QVERIFY(PlayTheOperator());
+            QTRY_COMPARE_WITH_TIMEOUT(device.state(), QProcess::NotRunning, 30000);
+            QTest::qWait(200);
+            QCOMPARE(Form1->Traffic().SaveTo("session.cap"), std::string());
+            recordedLog = WithoutPolls(LogText(Form1));
+            DestroyWindows();
+            norva::ReleaseComPort(&norva::ComHandle);
+
+            const QString capture = QString::fromStdString(ReadFileBytes("session.cap"));
+            QVERIFY(capture.startsWith("# norva-protocol traffic capture\n# port COM1 " + pty +
+                                       " 9600,E,8,1\n"));
+            QVERIFY(capture.contains(" TX 0C\n"));  // the polls are recorded too
+            QCOMPARE(CapturedBytes(capture, "TX"), QString("02 5E 02 0F 0F 30 02"));
+            // Between the poll answers: the power-up, a note stacked, one refused and returned,
+            // one rejected and returned, the power-up after the reset.
+            QRegularExpression received(
+                "^80 8F .*81 8F 40 .*10 .*81 8F 43 .*11 .*81 8F 41 .*11 .*80 8F");
+            QVERIFY2(received.match(CapturedBytes(capture, "RX")).hasMatch(),
+                     qPrintable(CapturedBytes(capture, "RX")));
+            const QRegularExpression event(
+                "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z (RX|TX)( [0-9A-F]{2})+$");
+            for (const QString& line : capture.trimmed().split('\n'))
+                QVERIFY2(line.startsWith('#') || event.match(line).hasMatch(), qPrintable(line));
+        }
+
+        QProcess replay;
+        replay.start(NORVA_SIM_BINARY, {"--replay", "session.cap"});
+        QVERIFY(replay.waitForStarted() && replay.waitForReadyRead(5000));
+        const QString pty = QString::fromLatin1(replay.readLine()).trimmed().mid(4);
+        PortMapping mapping(1, pty.toStdString());
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        TypeInto(Form1->ComboBox1, "Com1");
+        QVERIFY(PlayTheOperator());
+        QTRY_COMPARE_WITH_TIMEOUT(replay.state(), QProcess::NotRunning, 30000);
+        const QString report = QString::fromUtf8(replay.readAllStandardOutput());
+        QVERIFY2(replay.exitCode() == 0, qPrintable(report.right(600)));
+        QVERIFY(report.contains("differed 0"));
+        QCOMPARE(WithoutPolls(LogText(Form1)), recordedLog);
+        DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
     }
 
