@@ -6,17 +6,11 @@
 
 #include "capture/capture_format.h"
 #include "capture/traffic_record.h"
+#include "fuzz/fuzz_check.h"
 
 using namespace norva;
 
 namespace {
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "%s\n", what);
-        std::abort();
-    }
-}
 
 bool SameEvents(const std::vector<CaptureEvent>& a, const std::vector<CaptureEvent>& b) {
     if (a.size() != b.size()) return false;

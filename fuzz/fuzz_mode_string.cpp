@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "serial/line_mode.h"
 
 using namespace norva;
@@ -20,13 +21,6 @@ std::string Canonical(const LineMode& m) {
     s += ",";
     if (m.stopBits) s += kStop[static_cast<int>(*m.stopBits)];
     return s;
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "%s\n", what);
-        std::abort();
-    }
 }
 
 }  // namespace

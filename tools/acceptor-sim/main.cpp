@@ -13,35 +13,11 @@
 #include "tools/acceptor-sim/replay.h"
 #include "tools/acceptor-sim/serial_line.h"
 #include "tools/acceptor-sim/simulator.h"
+#include "tools/common/stop_signals.h"
 
 using namespace norva::sim;
 
 namespace {
-
-int gStopWrite = -1;
-
-extern "C" void OnStopSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    (void)!::write(gStopWrite, &byte, 1);
-    errno = saved;
-}
-
-// The loop sees a stop signal as its stop descriptor turning readable, so the link is removed
-// on the way out. A second signal kills at once, in case the first one is not getting through.
-int StopDescriptor() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-    gStopWrite = fds[1];
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    return fds[0];
-}
 
 // A standard descriptor left closed by the caller would otherwise be handed to the
 // pseudo-terminal, and traffic lines would go out on the line itself.
@@ -88,7 +64,7 @@ int main(int argc, char** argv) {
         if (plan->blocks.empty()) return Fail(kExitScript, options.replay + ": no RX line to play");
     }
 
-    const int stopFd = StopDescriptor();
+    const int stopFd = norva::tools::StopSignalDescriptor({SIGINT, SIGTERM, SIGHUP});
     if (stopFd < 0) return Fail(kExitDevice, "cannot make the stop pipe");
 
     auto made =

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "tools/acceptor-sim/commands.h"
+#include "tools/common/option_reader.h"
 
 namespace norva::sim {
 
@@ -37,19 +38,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return result;
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const auto flag = [&]() { return !inlineValue.has_value(); };
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
+    for (tools::OptionReader arg(args); arg.Next();) {
+        const std::string& name = arg.name();
+        const auto flag = [&] { return !arg.HasInlineValue(); };
+        const auto value = [&] { return arg.Value(); };
 
         if (name == "--help" || name == "-h") {
             if (!flag()) return fail(name + " takes no value");
@@ -89,7 +81,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             o.seed = Seed(*v);
             if (!o.seed) return fail("bad --seed '" + *v + "': expected 0 to 4294967295");
         } else {
-            return fail("unknown option '" + args[i] + "' (see --help)");
+            return fail("unknown option '" + arg.raw() + "' (see --help)");
         }
     }
     if (o.help) return result;

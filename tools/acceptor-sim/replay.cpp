@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/acceptor-sim/console.h"
 #include "tools/acceptor-sim/options.h"
 
 namespace norva::sim {
@@ -28,16 +29,6 @@ std::string Hex(std::uint8_t byte) {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", byte);
     return text;
-}
-
-void WriteText(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n > 0)
-            text.remove_prefix(static_cast<std::size_t>(n));
-        else if (!(n < 0 && errno == EINTR))
-            return;
-    }
 }
 
 int MsUntil(Replayer::Clock::time_point due, Replayer::Clock::time_point now) {
@@ -245,25 +236,15 @@ int Replayer::Finish(int code, bool early) {
 void Replayer::Print(std::string_view text) const {
     std::string line(text);
     line += '\n';
-    WriteText(setup_.outFd, line);
+    WriteAll(setup_.outFd, line);
 }
 
 void Replayer::Tell(std::string_view marker, std::string_view text) const {
-    std::string line = Stamp();
-    line += ' ';
-    line += marker;
-    line += ' ';
-    line += text;
-    line += '\n';
-    WriteText(setup_.errFd, line);
+    TellLine(setup_.errFd, start_, marker, text);
 }
 
 std::string Replayer::Stamp() const {
-    const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start_).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%5lld.%03lld", static_cast<long long>(ms / 1000),
-                  static_cast<long long>(ms % 1000));
-    return text;
+    return sim::Stamp(start_);
 }
 
 }  // namespace norva::sim

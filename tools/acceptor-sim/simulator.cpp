@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/acceptor-sim/console.h"
 #include "tools/acceptor-sim/options.h"
 
 namespace norva::sim {
@@ -21,19 +22,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds kHangUpPause{200};
 // How long one write may wait for a stalled line before the rest of it is given up.
 constexpr int kWriteWaitMs = 1000;
-
-void WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n > 0) {
-            text.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return;  // nobody reads any more; the device goes on regardless
-        }
-    }
-}
 
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
     std::string text;
@@ -356,21 +344,11 @@ void Simulator::PrintLine(std::string_view line) const {
 }
 
 void Simulator::Tell(std::string_view marker, std::string_view text) const {
-    std::string line = Stamp();
-    line += ' ';
-    line += marker;
-    line += ' ';
-    line += text;
-    line += '\n';
-    WriteAll(setup_.errFd, line);
+    TellLine(setup_.errFd, start_, marker, text);
 }
 
 std::string Simulator::Stamp() const {
-    const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start_).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%5lld.%03lld", static_cast<long long>(ms / 1000),
-                  static_cast<long long>(ms % 1000));
-    return text;
+    return sim::Stamp(start_);
 }
 
 }  // namespace norva::sim

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string_view>
 
+#include "tools/common/option_reader.h"
+
 namespace norva::cli {
 
 namespace {
@@ -71,19 +73,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     };
     bool portGiven = false;
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const auto noValue = [&]() { return !inlineValue.has_value(); };
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
+    for (tools::OptionReader arg(args); arg.Next();) {
+        const std::string& name = arg.name();
+        const auto noValue = [&] { return !arg.HasInlineValue(); };
+        const auto value = [&] { return arg.Value(); };
 
         if (name == "--help" || name == "-h") {
             if (!noValue()) return fail(name + " takes no value");
@@ -150,7 +143,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                 return fail("bad " + name + " '" + v.value_or("") + "': expected seconds above 0");
             (name == "--seconds" ? o.seconds : o.silence) = s;
         } else {
-            return fail("unknown argument '" + args[i] + "' (see --help)");
+            return fail("unknown argument '" + arg.raw() + "' (see --help)");
         }
     }
     if (o.help) return result;

@@ -14,6 +14,7 @@
 #include "link/acceptor_link.h"
 #include "protocol/shared_state.h"
 #include "serial/comm_ini.h"
+#include "tools/common/stop_signals.h"
 #include "tools/norva-cli/cli_options.h"
 #include "tools/norva-cli/terminal_front.h"
 
@@ -21,31 +22,6 @@ using namespace norva;
 using namespace norva::cli;
 
 namespace {
-
-int gSignalWrite = -1;
-
-extern "C" void OnStopSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    (void)!::write(gSignalWrite, &byte, 1);
-    errno = saved;
-}
-
-// SIGINT and SIGTERM end the run through the event loop, so the summary is printed; a second
-// signal ends the process at once.
-int SignalDescriptor() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-    gSignalWrite = fds[1];
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM})
-        ::sigaction(signal, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    return fds[0];
-}
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "norva-cli: %s\n\n%s", why.c_str(), UsageText().c_str());
@@ -87,7 +63,8 @@ int main(int argc, char** argv) {
     if (!LoadCaptions(o, setup.captions, valuesError)) return Usage(valuesError);
 
     QCoreApplication app(argc, argv);
-    const int signalFd = SignalDescriptor();
+    // SIGINT and SIGTERM end the run through the event loop, so the summary is printed.
+    const int signalFd = norva::tools::StopSignalDescriptor({SIGINT, SIGTERM});
     TerminalFront front(setup);
     if (!valuesError.empty()) front.Notice(valuesError + "; channel n is worth n");
     ResetSharedState();

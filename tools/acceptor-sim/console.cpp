@@ -1,0 +1,40 @@
+#include "tools/acceptor-sim/console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace norva::sim {
+
+void WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n > 0)
+            text.remove_prefix(static_cast<std::size_t>(n));
+        else if (!(n < 0 && errno == EINTR))
+            return;
+    }
+}
+
+std::string Stamp(std::chrono::steady_clock::time_point start) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%5lld.%03lld", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+    return text;
+}
+
+void TellLine(int fd, std::chrono::steady_clock::time_point start, std::string_view marker,
+              std::string_view text) {
+    std::string line = Stamp(start);
+    line += ' ';
+    line += marker;
+    line += ' ';
+    line += text;
+    line += '\n';
+    WriteAll(fd, line);
+}
+
+}  // namespace norva::sim
