@@ -26,7 +26,7 @@ constexpr char kScript[] =
 
 // Both fronts against the same acceptor: refusals, a power cycle, notes taken at once.
 constexpr char kSharedScript[] =
-    "sleep 2500\n"
+    "sleep 4000\n"
     "insert 1\n"
     "sleep 1500\n"
     "insert 4\n"
@@ -164,13 +164,14 @@ private slots:
         WriteFileBytes("session.txt", kScript);
         QString recordedLog;
         {
+            // The windows first: the device's script runs on its own clock from its start.
+            norva::CreateWindows();
+            Form1->show();
+            QVERIFY(QTest::qWaitForWindowExposed(Form1));
             QProcess device;
             const QString pty = StartSimulator(device, "session.txt");
             QVERIFY(!pty.isEmpty());
             PortMapping mapping(1, pty.toStdString());
-            norva::CreateWindows();
-            Form1->show();
-            QVERIFY(QTest::qWaitForWindowExposed(Form1));
             TypeInto(Form1->ComboBox1, "Com1");
             QVERIFY(PlayTheOperator());
             QTRY_COMPARE_WITH_TIMEOUT(device.state(), QProcess::NotRunning, 30000);
@@ -197,14 +198,14 @@ private slots:
                 QVERIFY2(line.startsWith('#') || event.match(line).hasMatch(), qPrintable(line));
         }
 
+        norva::CreateWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QProcess replay;
         replay.start(NORVA_SIM_BINARY, {"--replay", "session.cap"});
         QVERIFY(replay.waitForStarted() && replay.waitForReadyRead(5000));
         const QString pty = QString::fromLatin1(replay.readLine()).trimmed().mid(4);
         PortMapping mapping(1, pty.toStdString());
-        norva::CreateWindows();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
         TypeInto(Form1->ComboBox1, "Com1");
         QVERIFY(PlayTheOperator());
         QTRY_COMPARE_WITH_TIMEOUT(replay.state(), QProcess::NotRunning, 30000);
@@ -228,15 +229,15 @@ private slots:
         QProcess cli;
         cli.start(NORVA_CLI_BINARY, {"--device", cliPty, "--poll", "0", "--escrow", "no-escrow"});
         QVERIFY(cli.waitForStarted());
-        QProcess windowDevice;
-        const QString windowPty = StartSimulator(windowDevice, "shared.sim");
-        QVERIFY(!windowPty.isEmpty());
-        PortMapping mapping(1, windowPty.toStdString());
         norva::CreateWindows();
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);  // no polls: they follow the clock
         Form1->RadioGroup1->SetItemIndex(1);                // "No Escrow"
+        QProcess windowDevice;
+        const QString windowPty = StartSimulator(windowDevice, "shared.sim");
+        QVERIFY(!windowPty.isEmpty());
+        PortMapping mapping(1, windowPty.toStdString());
         TypeInto(Form1->ComboBox1, "Com1");
         for (int powerUp = 0; powerUp < 2; ++powerUp) {
             QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 10000);

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "modal_watcher.h"
 #include "port_fixture.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
@@ -205,7 +206,7 @@ private slots:
     // item's tooltip names it from then on.
     void menuGivesDeviceToPort() {
         QTemporaryDir root;
-        ::setenv("XDG_CONFIG_HOME", root.path().toUtf8().constData(), 1);
+        const ScopedEnv config("XDG_CONFIG_HOME", root.path().toStdString());
         const std::string dev = root.path().toStdString() + "/dev";
         QVERIFY(QDir().mkpath(QString::fromStdString(dev)));
         WriteFileBytes(dev + "/ttyUSB0", "");
@@ -227,7 +228,6 @@ private slots:
                  QString::fromStdString("Com5 \u2192 " + dev + "/ttyUSB0, present"));
         QCOMPARE(Form1->ComboBox1->count(), 10);
         QCOMPARE(Form1->ComboBox1->currentText(), QString("Comport  Select"));
-        ::unsetenv("XDG_CONFIG_HOME");
     }
 
 private:

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "modal_watcher.h"
 #include "protocol/memory_budget.h"
+#include "scoped_env.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
 
@@ -21,7 +22,7 @@ private slots:
     void init() {
         cwd_ = std::make_unique<TempCwd>();
         WriteFileBytes("BILLVALUE.TXT", DefaultBillValueBytes());
-        qputenv(norva::kLogBudgetVariable, "1");
+        budget_ = std::make_unique<ScopedEnv>(norva::kLogBudgetVariable, "1");
         norva::CreateWindows();
         Form1->Timer1->stop();
         Form1->show();
@@ -29,7 +30,7 @@ private slots:
     }
     void cleanup() {
         DestroyWindows();
-        qunsetenv(norva::kLogBudgetVariable);
+        budget_.reset();
         cwd_.reset();
     }
 
@@ -172,6 +173,7 @@ private:
     }
 
     std::unique_ptr<TempCwd> cwd_;
+    std::unique_ptr<ScopedEnv> budget_;
 };
 
 QTEST_MAIN(SaveLogTest)

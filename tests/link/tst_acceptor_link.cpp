@@ -15,6 +15,7 @@
 #include "protocol/shared_state.h"
 #include "pty_pair.h"
 #include "recording_window.h"
+#include "scoped_env.h"
 #include "serial/port_exclusion.h"
 #include "temp_cwd.h"
 
@@ -91,8 +92,8 @@ private slots:
         norva::NoteCount = 0;
     }
     void cleanup() {
-        ::unsetenv("NORVA_COM1");
-        ::unsetenv("NORVA_COM2");
+        while (!mappings_.empty())
+            mappings_.pop_back();  // the latest first, so each puts back what was there
         QCOMPARE(norva::RS232::LiveCount(), 0);
     }
 
@@ -101,7 +102,7 @@ private slots:
     void neverQuietLineStopsAtOnce() {
         TempCwd cwd;
         PtyPair pty;
-        ::setenv("NORVA_COM1", pty.slavePath().c_str(), 1);
+        Map("NORVA_COM1", pty.slavePath());
         RecordingWindow window;
         AcceptorLink link(window);
         std::atomic<bool> streaming{true};
@@ -134,7 +135,7 @@ private slots:
     void pulledDeviceComesBack() {
         TempCwd cwd;
         PluggableDevice device(cwd.path().toStdString() + "/ttyUSB0");
-        ::setenv("NORVA_COM1", device.path.c_str(), 1);
+        Map("NORVA_COM1", device.path);
         RecordingWindow window;
         window.captions[0] = "500";
         AcceptorLink link(window);
@@ -188,8 +189,8 @@ private slots:
         TempCwd cwd;
         PluggableDevice device(cwd.path().toStdString() + "/ttyACM0");
         PtyPair other;
-        ::setenv("NORVA_COM1", device.path.c_str(), 1);
-        ::setenv("NORVA_COM2", other.slavePath().c_str(), 1);
+        Map("NORVA_COM1", device.path);
+        Map("NORVA_COM2", other.slavePath());
         RecordingWindow window;
         AcceptorLink link(window);
         QSignalSpy gone(&link, &AcceptorLink::DeviceGone);
@@ -219,7 +220,7 @@ private slots:
         RecordingWindow window;
         AcceptorLink link(window);
         const auto reasonFor = [&](const std::string& path) {
-            ::setenv("NORVA_COM1", path.c_str(), 1);
+            Map("NORVA_COM1", path);
             const SelectionOutcome outcome = link.SelectPort(1);
             return outcome.kind == SelectionOutcome::Kind::OpenFailed ? outcome.text : "opened";
         };
@@ -257,7 +258,7 @@ private slots:
         ::chmod(pty.slavePath().c_str(), 0660);
         const std::string denied = RunInChild(
             [&] {
-                ::setenv("NORVA_COM1", pty.slavePath().c_str(), 1);
+                Map("NORVA_COM1", pty.slavePath());
                 return norva::OpenPort(&norva::ComHandle, "COM1", "9600,E,8,1").outcome.text();
             },
             true);
@@ -277,7 +278,7 @@ private slots:
         const std::vector<std::string> saved = norva::UucpLockFolders();
         norva::UucpLockFolders() = {cwd.path().toStdString() + "/lock"};
         PtyPair pty;
-        ::setenv("NORVA_COM1", pty.slavePath().c_str(), 1);
+        Map("NORVA_COM1", pty.slavePath());
         // The bench holds the port in a child: this process plays the device on the master.
         int ready[2];
         QCOMPARE(::pipe(ready), 0);
@@ -317,6 +318,14 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(lockFile)));
         norva::UucpLockFolders() = saved;
     }
+
+private:
+    // Maps a port for this test; cleanup puts the environment back.
+    void Map(const char* name, const std::string& path) {
+        mappings_.push_back(std::make_unique<ScopedEnv>(name, path));
+    }
+
+    std::vector<std::unique_ptr<ScopedEnv>> mappings_;
 };
 
 QTEST_GUILESS_MAIN(AcceptorLinkTest)

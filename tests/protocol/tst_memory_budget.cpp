@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "protocol/memory_budget.h"
+#include "scoped_env.h"
 
 using norva::MemoryBudget;
 
@@ -43,11 +44,13 @@ private slots:
         QCOMPARE(norva::DefaultLogBudgetBytes(2 * kGiB), 1 * kGiB);
         QCOMPARE(norva::DefaultLogBudgetBytes(0), 1 * kGiB);
 
-        qputenv(norva::kLogBudgetVariable, "200");
-        QCOMPARE(norva::LogBudgetBytes(), 200 * kMiB);
-        qputenv(norva::kLogBudgetVariable, "lots");
-        QVERIFY(norva::LogBudgetBytes() >= 1 * kGiB);
-        qunsetenv(norva::kLogBudgetVariable);
+        for (const auto& [text, isOverride] : {std::pair{"200", true}, std::pair{"lots", false}}) {
+            const ScopedEnv budget(norva::kLogBudgetVariable, text);
+            if (isOverride)
+                QCOMPARE(norva::LogBudgetBytes(), 200 * kMiB);
+            else
+                QVERIFY(norva::LogBudgetBytes() >= 1 * kGiB);
+        }
     }
 
     void texts() {

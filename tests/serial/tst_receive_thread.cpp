@@ -8,6 +8,7 @@
 #include "process_cpu.h"
 #include "protocol/block_inbox.h"
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "serial/rs232.h"
 
@@ -20,9 +21,8 @@ namespace {
 // A port on a pty, a receive thread on it, and what the thread handed over.
 struct Receiver {
     explicit Receiver(const PtyPair& pty) : inbox([this] { ++wakes; }) {
-        ::setenv("NORVA_COM5", pty.slavePath().c_str(), 1);
+        const ScopedEnv mapping("NORVA_COM5", pty.slavePath());
         opened = OpenComPort(&port, "COM5", "9600,E,8,1");
-        ::unsetenv("NORVA_COM5");
     }
     void Start() {
         thread = std::make_unique<RS232>(port, [this](const ReceivePass& pass) {
@@ -129,9 +129,10 @@ private slots:
         int wakes = 0;
         BlockInbox inbox([&] { ++wakes; }, 4);
         PortHandle port;
-        ::setenv("NORVA_COM5", pty.slavePath().c_str(), 1);
-        QCOMPARE(OpenComPort(&port, "COM5", "9600,E,8,1"), kOpened);
-        ::unsetenv("NORVA_COM5");
+        {
+            const ScopedEnv mapping("NORVA_COM5", pty.slavePath());
+            QCOMPARE(OpenComPort(&port, "COM5", "9600,E,8,1"), kOpened);
+        }
         auto thread = std::make_unique<RS232>(
             port, [&](const ReceivePass& pass) { ReceiveBlock(pass, inbox); });
         pty.Write({1, 2, 3, 4, 5});
