@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "pty_pair.h"
+#include "scoped_env.h"
 #include "serial/com_port.h"
 #include "serial/device_discovery.h"
 #include "serial/line_mode.h"
@@ -32,8 +33,8 @@ int ElapsedMs(Clock::time_point since) {
 
 // Points COM7 at the pty for the duration of a test.
 struct MappedPort {
-    explicit MappedPort(const PtyPair& pty) { ::setenv("NORVA_COM7", pty.slavePath().c_str(), 1); }
-    ~MappedPort() { ::unsetenv("NORVA_COM7"); }
+    explicit MappedPort(const PtyPair& pty) : mapping("NORVA_COM7", pty.slavePath()) {}
+    ScopedEnv mapping;
 };
 
 struct Burst {
@@ -154,27 +155,29 @@ private slots:
 
     void portNames() {
         QTemporaryDir config;
-        ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
-        ::unsetenv("NORVA_COM1");
-        ::unsetenv("NORVA_COM10");
-        QCOMPARE(DevicePathForPort("COM1"), std::string("/dev/ttyS0"));
-        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
-        ::setenv("NORVA_COM10", "/dev/serial/by-id/usb-x", 1);
-        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/serial/by-id/usb-x"));
-        ::setenv("NORVA_COM10", "", 1);
-        QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
-        ::unsetenv("NORVA_COM10");
+        const ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
+        const ScopedEnv com1("NORVA_COM1", std::nullopt);
+        {
+            const ScopedEnv com10("NORVA_COM10", std::nullopt);
+            QCOMPARE(DevicePathForPort("COM1"), std::string("/dev/ttyS0"));
+            QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
+        }
+        for (const auto& [value, path] :
+             {std::pair{"/dev/serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
+              std::pair{"", "/dev/ttyS9"}}) {
+            const ScopedEnv com10("NORVA_COM10", value);
+            QCOMPARE(DevicePathForPort("COM10"), std::string(path));
+        }
         for (const char* bad : {"", "COM", "COM0", "COM01", "com1", "COM1 ", "LPT1", "COMx"}) {
             QVERIFY2(DevicePathForPort(bad).empty(), bad);
         }
-        ::unsetenv("XDG_CONFIG_HOME");
     }
 
     // The environment over ports.conf over the default; the file's comments, blanks and bad
     // lines; a device given to a port keeps the file's other lines.
     void portsConfMapping() {
         QTemporaryDir config;
-        ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
+        const ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toStdString());
         const std::string file = config.path().toStdString() + "/norva-protocol/ports.conf";
         QCOMPARE(PortsConfPath(), file);
         const std::string text =
@@ -196,7 +199,7 @@ private slots:
         QVERIFY(written.ends_with("COM3=/dev/ttyUSB0\n"));
         QVERIFY(written.find("COM3=relative/x\n") != std::string::npos);  // kept, still ignored
 
-        ::setenv("NORVA_COM2", "/dev/from-environment", 1);
+        const ScopedEnv com2("NORVA_COM2", "/dev/from-environment");
         const struct {
             const char* port;
             const char* path;
@@ -206,8 +209,6 @@ private slots:
                     {"COM8", "/dev/ttyS7"}};
         for (const auto& row : rows)
             QCOMPARE(DevicePathForPort(row.port), std::string(row.path));
-        ::unsetenv("NORVA_COM2");
-        ::unsetenv("XDG_CONFIG_HOME");
     }
 
     // Devices found in a device folder and a kernel tree made of real files: by-id first, then
@@ -358,7 +359,7 @@ private slots:
     }
 
     void failedOpenAndNotOpenHandles() {
-        ::setenv("NORVA_COM7", "/nonexistent/tty", 1);
+        auto com7 = std::make_unique<ScopedEnv>("NORVA_COM7", "/nonexistent/tty");
         PortHandle port;
         QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpenFailed);
         QCOMPARE(port.state(), PortHandle::State::Failed);
@@ -370,12 +371,12 @@ private slots:
         QCOMPARE(port.state(), PortHandle::State::Failed);
         ReleaseComPort(&port);
         QCOMPARE(port.state(), PortHandle::State::NotOpen);
-        ::unsetenv("NORVA_COM7");
 
         // Not a terminal at all.
-        ::setenv("NORVA_COM7", "/dev/null", 1);
+        com7.reset();
+        com7 = std::make_unique<ScopedEnv>("NORVA_COM7", "/dev/null");
         QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpenFailed);
-        ::unsetenv("NORVA_COM7");
+        com7.reset();
         QCOMPARE(OpenComPort(&port, "COM99x", "9600,E,8,1"), kOpenFailed);
     }
 

@@ -12,6 +12,11 @@ public:
         if (const char* old = std::getenv(name_.c_str())) previous_ = old;
         ::setenv(name_.c_str(), value.c_str(), 1);
     }
+    // Unset for as long as the object lives.
+    ScopedEnv(std::string name, std::nullopt_t) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+        ::unsetenv(name_.c_str());
+    }
     ~ScopedEnv() {
         if (previous_)
             ::setenv(name_.c_str(), previous_->c_str(), 1);
