@@ -81,6 +81,6 @@ void TForm1::SaveLogAs() {
     std::vector<std::string> lines;
     for (const QString& line : Memo1->ShownLines())
         lines.push_back(line.toStdString());
-    const std::string error = norva::WriteTextLines(path.toStdString(), lines, "\n");
-    if (!error.empty()) norva::ShowErrorBox(QString::fromStdString(error));
+    const norva::Outcome saved = norva::WriteTextLines(path.toStdString(), lines, "\n");
+    if (!saved.ok()) norva::ShowErrorBox(QString::fromStdString(saved.text()));
 }

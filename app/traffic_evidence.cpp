@@ -69,7 +69,7 @@ void TrafficEvidence::Sent(std::int64_t unixMicros, std::uint8_t byte) {
     record_.Sent(unixMicros, byte);
 }
 
-std::string TrafficEvidence::SaveTo(const std::string& fileName) const {
+Outcome TrafficEvidence::SaveTo(const std::string& fileName) const {
     return record_.SaveAs(fileName);
 }
 
@@ -96,7 +96,7 @@ std::string TrafficEvidence::StopRecording() {
 
 void TrafficEvidence::AskAndSave() {
     const QString path = AskForFile(window_, QStringLiteral("Save Traffic As"));
-    if (!path.isEmpty()) ShowIfFailed(SaveTo(path.toStdString()));
+    if (!path.isEmpty()) ShowIfFailed(SaveTo(path.toStdString()).text());
 }
 
 void TrafficEvidence::ToggleRecording() {

@@ -36,8 +36,9 @@ public:
     QAction* saveAction() const { return save_; }
     QAction* recordAction() const { return recordAction_; }
 
+    // A failure carries the text for the error box.
+    Outcome SaveTo(const std::string& fileName) const;
     // Empty on success, else the text for the error box.
-    std::string SaveTo(const std::string& fileName) const;
     std::string StartRecording(const std::string& fileName);
     // Ends a recording, keeping what it wrote; the text for the error box if it had failed.
     std::string StopRecording();

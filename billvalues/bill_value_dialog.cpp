@@ -88,9 +88,9 @@ void TForm3::Button1Click() {
     for (int n = 1; n <= norva::kChannelCount; ++n) {
         entries[n - 1] = ChannelEdit(n)->text().toLocal8Bit().toStdString();
     }
-    const std::string failure = norva::WriteBillValueFile(entries);
-    if (!failure.empty()) {
-        if (showError_) showError_(QString::fromStdString(failure));
+    const norva::Outcome saved = norva::WriteBillValueFile(entries);
+    if (!saved.ok()) {
+        if (showError_) showError_(QString::fromStdString(saved.text()));
         return;
     }
     if (loading_ && !loading_()) return;

@@ -43,7 +43,7 @@ LinesResult ReadBillValueFile() {
     return ReadTextLines(kBillValueFileName, kChannelCount);
 }
 
-std::string WriteBillValueFile(const BillValueEntries& entries) {
+Outcome WriteBillValueFile(const BillValueEntries& entries) {
     return WriteTextLines(kBillValueFileName,
                           std::vector<std::string>(entries.begin(), entries.end()));
 }

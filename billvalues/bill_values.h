@@ -29,8 +29,8 @@ void ApplyBillValueLines(const std::vector<std::string>& lines, SetEntry&& setEn
         setEntry(static_cast<int>(i) + 1, lines[i]);
 }
 
-// Writes the sixteen entries, each followed by CR LF; empty on success, else the failure text.
-std::string WriteBillValueFile(const BillValueEntries& entries);
+// Writes the sixteen entries, each followed by CR LF.
+Outcome WriteBillValueFile(const BillValueEntries& entries);
 
 // The built-in table: channel n is worth n.
 BillValueEntries DefaultBillValues();

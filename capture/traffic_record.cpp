@@ -179,7 +179,7 @@ std::string TrafficRecord::Format() const {
     return out;
 }
 
-std::string TrafficRecord::SaveAs(const std::string& fileName) const {
+Outcome TrafficRecord::SaveAs(const std::string& fileName) const {
     return WriteFileSafely(fileName, Format());
 }
 

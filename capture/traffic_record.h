@@ -9,6 +9,7 @@
 
 #include "capture/capture_format.h"
 #include "protocol/traffic_sink.h"
+#include "textfile/outcome.h"
 
 namespace norva {
 
@@ -44,8 +45,8 @@ public:
 
     // The capture text: the header, the port in effect at the oldest event, then each event.
     std::string Format() const;
-    // Written through the safe writer; empty on success, else the text for the error box.
-    std::string SaveAs(const std::string& fileName) const;
+    // Written through the safe writer; a failure carries the text for the error box.
+    Outcome SaveAs(const std::string& fileName) const;
 
 private:
     struct Event {

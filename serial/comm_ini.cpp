@@ -18,12 +18,8 @@ std::string ValueOf(const std::vector<std::string>& lines, std::size_t index) {
 }  // namespace
 
 Outcome WriteCommIni(int portNumber) {
-    errno = 0;
-    std::string error = WriteTextLines(
-        kCommIniFileName,
-        {"[COMMAND]", "PORT=COM" + std::to_string(portNumber), std::string("COMM=") + kModeString});
-    if (error.empty()) return {};
-    return Outcome::Failed(std::move(error), errno);
+    return WriteTextLines(kCommIniFileName, {"[COMMAND]", "PORT=COM" + std::to_string(portNumber),
+                                             std::string("COMM=") + kModeString});
 }
 
 CommSettings ReadCommIni() {

@@ -159,8 +159,12 @@ LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines) {
     return result;
 }
 
-std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
-                           std::string_view lineEnd) {
+namespace {
+std::string ReplaceFile(const std::string& fileName, std::string_view content);
+}  // namespace
+
+Outcome WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
+                       std::string_view lineEnd) {
     std::string content;
     for (const auto& line : lines) {
         content += line;
@@ -169,7 +173,17 @@ std::string WriteTextLines(const std::string& fileName, const std::vector<std::s
     return WriteFileSafely(fileName, content);
 }
 
-std::string WriteFileSafely(const std::string& fileName, std::string_view content) {
+Outcome WriteFileSafely(const std::string& fileName, std::string_view content) {
+    errno = 0;
+    std::string failure = ReplaceFile(fileName, content);
+    if (failure.empty()) return {};
+    return Outcome::Failed(std::move(failure), errno);
+}
+
+namespace {
+
+// The text for the error box, or empty; errno keeps the reason.
+std::string ReplaceFile(const std::string& fileName, std::string_view content) {
     struct stat st {};
     const bool exists = ::stat(fileName.c_str(), &st) == 0;
     std::string target = fileName;
@@ -220,5 +234,7 @@ std::string WriteFileSafely(const std::string& fileName, std::string_view conten
     }
     return {};
 }
+
+}  // namespace
 
 }  // namespace norva

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "textfile/outcome.h"
+
 namespace norva {
 
 // The small settings files are lists of 8-bit text lines. Reading ends a line at CR LF, a lone CR
@@ -51,11 +53,11 @@ std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLi
 // text. The old file survives a failed write: the bytes go to a temporary file in the same
 // folder, which is flushed and then renamed over the old one. A file with no write permission
 // bit is refused for every user, root included.
-std::string WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
-                           std::string_view lineEnd = "\r\n");
+Outcome WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
+                       std::string_view lineEnd = "\r\n");
 
 // The same safe replacement for content that is already laid out, line ends included.
-std::string WriteFileSafely(const std::string& fileName, std::string_view content);
+Outcome WriteFileSafely(const std::string& fileName, std::string_view content);
 
 std::string CannotOpenText(const std::string& fileName);
 std::string CannotCreateText(const std::string& fileName);

@@ -123,11 +123,11 @@ private slots:
 
     void writeGivesCrLfAfterEveryLine() {
         TempCwd cwd;
-        QCOMPARE(WriteTextLines("OUT.TXT", {"1", "", "abc"}), std::string());
+        QVERIFY(WriteTextLines("OUT.TXT", {"1", "", "abc"}).ok());
         QCOMPARE(ReadFileBytes("OUT.TXT"), std::string("1\r\n\r\nabc\r\n"));
         // Replacing keeps the permission bits and leaves no temporary file behind.
         QCOMPARE(::chmod("OUT.TXT", 0640), 0);
-        QCOMPARE(WriteTextLines("OUT.TXT", {"2"}), std::string());
+        QVERIFY(WriteTextLines("OUT.TXT", {"2"}).ok());
         QCOMPARE(ReadFileBytes("OUT.TXT"), std::string("2\r\n"));
         struct stat st {};
         QCOMPARE(::stat("OUT.TXT", &st), 0);
@@ -138,7 +138,8 @@ private slots:
     void writeToFolderFails() {
         TempCwd cwd;
         QVERIFY(QDir().mkdir("OUT.TXT"));
-        QCOMPARE(WriteTextLines("OUT.TXT", {"1"}), std::string("Cannot create file OUT.TXT"));
+        QCOMPARE(WriteTextLines("OUT.TXT", {"1"}).text(),
+                 std::string("Cannot create file OUT.TXT"));
     }
 
     // Permission cases run as an unprivileged user, since root ignores permission bits.
@@ -148,17 +149,17 @@ private slots:
         WriteFileBytes("OLD.TXT", "old\r\n");
         QCOMPARE(::chmod("OLD.TXT", 0444), 0);
         const std::string readOnly =
-            RunInChild([] { return WriteTextLines("OLD.TXT", {"new"}); }, true);
+            RunInChild([] { return WriteTextLines("OLD.TXT", {"new"}).text(); }, true);
         QCOMPARE(readOnly, std::string("Cannot create file OLD.TXT"));
         QCOMPARE(ReadFileBytes("OLD.TXT"), std::string("old\r\n"));
 
         // A folder that takes no new file: a missing file cannot be created...
         QCOMPARE(::chmod(".", 0755), 0);
-        QCOMPARE(RunInChild([] { return WriteTextLines("NEW.TXT", {"x"}); }, true),
+        QCOMPARE(RunInChild([] { return WriteTextLines("NEW.TXT", {"x"}).text(); }, true),
                  std::string("Cannot create file NEW.TXT"));
         // ...but a writable existing file is rewritten in place.
         QCOMPARE(::chmod("OLD.TXT", 0666), 0);
-        QCOMPARE(RunInChild([] { return WriteTextLines("OLD.TXT", {"new"}); }, true),
+        QCOMPARE(RunInChild([] { return WriteTextLines("OLD.TXT", {"new"}).text(); }, true),
                  std::string());
         QCOMPARE(ReadFileBytes("OLD.TXT"), std::string("new\r\n"));
     }
@@ -187,7 +188,7 @@ private slots:
             QCOMPARE(::symlink("OLD.TXT", "LINK.TXT"), 0);
             name = "LINK.TXT";
         }
-        QCOMPARE(WriteTextLines(name, {"new"}),
+        QCOMPARE(WriteTextLines(name, {"new"}).text(),
                  refused ? std::string("Cannot create file ") + name : std::string());
         QCOMPARE(::chmod("OLD.TXT", 0600), 0);
         QCOMPARE(ReadFileBytes("OLD.TXT"), std::string(refused ? "old\r\n" : "new\r\n"));
@@ -202,7 +203,7 @@ private slots:
                 ::signal(SIGXFSZ, SIG_IGN);
                 rlimit limit{8, 8};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
-                return WriteTextLines("OLD.TXT", {"0123456789", "0123456789"});
+                return WriteTextLines("OLD.TXT", {"0123456789", "0123456789"}).text();
             },
             false);
         QCOMPARE(result, std::string("Stream write error"));
