@@ -123,6 +123,27 @@ private slots:
         if (block.size() >= 2 && block[0] == 0x80) QCOMPARE(PollPermitted, 1);
     }
 
+    // Bytes that are neither a code nor part of a message, as the command line's summary counts.
+    void bytesIgnored() {
+        const struct {
+            Bytes block;
+            std::size_t ignored;
+        } rows[] = {
+            {{0x80, 0x8F}, 0},        // a power-up
+            {{0x81, 0x8F, 0x40}, 0},  // an escrow message, its channel byte included
+            {{0x81}, 0},              // a lead held for the next block
+            {{0x8F}, 1},              // a second byte without its lead
+            {{0x80, 0x00}, 2},        // a lead that starts no message, then noise
+            {{0x0A, 0x2A, 0x20}, 2},  // noise around a status code
+            {{0x81, 0x80, 0x8F}, 1},  // an escrow lead cut short by a power-up
+        };
+        for (const auto& row : rows) {
+            Bench bench;
+            bench.Feed(row.block);
+            QCOMPARE(bench.engine.bytesIgnored(), row.ignored);
+        }
+    }
+
     void escrowDecisions_data() {
         QTest::addColumn<std::uint8_t>("channelByte");
         QTest::addColumn<bool>("noEscrow");
