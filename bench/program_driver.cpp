@@ -265,6 +265,35 @@ void OpenPort(MeasuredProcess& program) {
 
 // Port open with an hour's log, polling on: the device silent, then answering every poll, then
 // unplugged.
+// One step of a flood of status codes 0x20..0x29: the program's polls are read and dropped, and
+// as much as the line takes is written. sent counts the bytes so far.
+void FloodStep(int master, long long& sent) {
+    pollfd p{master, POLLIN | POLLOUT, 0};
+    if (::poll(&p, 1, 10) != 1) return;
+    if (p.revents & POLLIN) {
+        std::uint8_t polls[256];
+        (void)!::read(master, polls, sizeof polls);
+    }
+    if (!(p.revents & POLLOUT)) return;
+    std::uint8_t chunk[4096];
+    for (std::size_t i = 0; i < sizeof chunk; ++i)
+        chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
+    const ssize_t n = ::write(master, chunk, sizeof chunk);
+    if (n > 0) sent += n;
+}
+
+// Every byte sent has been handled when the engine has counted as many; gives up after 2 minutes.
+double AwaitHandled(MeasuredProcess& program, int master, long long sent) {
+    double handled = 0;
+    const auto giveUp = Clock::now() + std::chrono::seconds(120);
+    while (Clock::now() < giveUp) {
+        handled = program.Ask("engine", "engine", 60000).Get("bytes");
+        if (handled >= double(sent)) break;
+        ListenFor(master, milliseconds(20));
+    }
+    return handled;
+}
+
 void MeasureIdle(const DriverOptions& options, ProgramFigures& figures) {
     PtyPair pty;
     Device(pty);
@@ -354,31 +383,13 @@ void MeasureFlood(const DriverOptions& options, ProgramFigures& figures) {
     program.Ask("timer-reset", "timer-reset");
 
     long long sent = 0;
-    std::uint8_t chunk[4096];
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(options.seconds);
     while (Clock::now() < end) {
-        pollfd p{master, POLLIN | POLLOUT, 0};
-        if (::poll(&p, 1, 10) != 1) continue;
-        if (p.revents & POLLIN) {
-            std::uint8_t polls[256];
-            (void)!::read(master, polls, sizeof polls);
-        }
-        if (!(p.revents & POLLOUT)) continue;
-        for (std::size_t i = 0; i < sizeof chunk; ++i)
-            chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
-        const ssize_t n = ::write(master, chunk, sizeof chunk);
-        if (n > 0) sent += n;
+        FloodStep(master, sent);
     }
 
-    // Every byte sent has been handled when the engine has counted as many.
-    double handled = 0;
-    const auto giveUp = Clock::now() + std::chrono::seconds(120);
-    while (Clock::now() < giveUp) {
-        handled = program.Ask("engine", "engine", 60000).Get("bytes");
-        if (handled >= double(sent)) break;
-        ListenFor(master, milliseconds(20));
-    }
+    const double handled = AwaitHandled(program, master, sent);
     const auto done = Clock::now();
     // The timer first: counting the log's lines keeps the window's thread busy for a while.
     const Reply timer = program.Ask("timer", "timer");
@@ -407,7 +418,6 @@ void MeasureBudgetFlood(const DriverOptions& options, ProgramFigures& figures) {
 
     long long sent = 0;
     double largestLateKb = 0;
-    std::uint8_t chunk[4096];
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(options.budgetSeconds);
     auto nextSample = start + std::chrono::seconds(5);
@@ -418,25 +428,9 @@ void MeasureBudgetFlood(const DriverOptions& options, ProgramFigures& figures) {
             if (Clock::now() - start > (end - start) / 2)
                 largestLateKb = std::max(largestLateKb, kb);
         }
-        pollfd p{master, POLLIN | POLLOUT, 0};
-        if (::poll(&p, 1, 10) != 1) continue;
-        if (p.revents & POLLIN) {
-            std::uint8_t polls[256];
-            (void)!::read(master, polls, sizeof polls);
-        }
-        if (!(p.revents & POLLOUT)) continue;
-        for (std::size_t i = 0; i < sizeof chunk; ++i)
-            chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
-        const ssize_t n = ::write(master, chunk, sizeof chunk);
-        if (n > 0) sent += n;
+        FloodStep(master, sent);
     }
-    double handled = 0;
-    const auto giveUp = Clock::now() + std::chrono::seconds(120);
-    while (Clock::now() < giveUp) {
-        handled = program.Ask("engine", "engine", 60000).Get("bytes");
-        if (handled >= double(sent)) break;
-        ListenFor(master, milliseconds(20));
-    }
+    const double handled = AwaitHandled(program, master, sent);
     figures.budgetLinesPerSecond = handled / (MsBetween(start, Clock::now()) / 1000.0);
     figures.budgetResidentMaxMb = largestLateKb / 1024.0;
     figures.budgetResidentEndMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
