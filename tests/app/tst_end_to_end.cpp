@@ -47,19 +47,27 @@ QString StartSimulator(QProcess& simulator, const char* script) {
 
 // The operator's part of the session in kScript: enable the acceptor, accept the first note,
 // reject the third, then reset it. The second note's channel is not ticked.
-bool PlayTheOperator() {
+// Empty when the session went through, else the step it stopped at, the log so far and what
+// the device printed.
+QString PlayTheOperator(QProcess& device) {
     const auto until = [](auto condition) { return QTest::qWaitFor(condition, 15000); };
-    if (!until([] { return Form1->BitBtn5->text() == "Enable BA"; })) return false;
+    const auto stuck = [&device](const char* step) {
+        return QString("stuck at %1; log:\n%2\ndevice:\n%3")
+            .arg(step, LogText(Form1), QString::fromLocal8Bit(device.readAllStandardOutput()));
+    };
+    if (!until([] { return Form1->BitBtn5->text() == "Enable BA"; })) return stuck("power-up");
     QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
-    if (!until([] { return Form1->BitBtn6->isEnabled(); })) return false;
+    if (!until([] { return Form1->BitBtn6->isEnabled(); })) return stuck("first note");
     QTest::mouseClick(Form1->BitBtn6, Qt::LeftButton);
-    if (!until([] { return LogText(Form1).contains("Receive [0x81][0x8F][0x41]"); })) return false;
-    if (!until([] { return Form1->BitBtn7->isEnabled(); })) return false;
+    if (!until([] { return LogText(Form1).contains("Receive [0x81][0x8F][0x41]"); }))
+        return stuck("third note");
+    if (!until([] { return Form1->BitBtn7->isEnabled(); })) return stuck("reject");
     QTest::mouseClick(Form1->BitBtn7, Qt::LeftButton);
     // Both returned: the refused note and the rejected one (polls may come between).
-    if (!until([] { return LogText(Form1).count("Receive [0x11]") == 2; })) return false;
+    if (!until([] { return LogText(Form1).count("Receive [0x11]") == 2; })) return stuck("returns");
     QTest::mouseClick(Form1->Button1, Qt::LeftButton);  // RESET: the acceptor powers up again
-    return until([] { return LogText(Form1).count("Receive [0x80]") == 2; });
+    if (!until([] { return LogText(Form1).count("Receive [0x80]") == 2; })) return stuck("reset");
+    return {};
 }
 
 // The log without the polls, which follow the clock rather than the session.
@@ -180,7 +188,7 @@ private slots:
             QVERIFY(!pty.isEmpty());
             PortMapping mapping(1, pty.toStdString());
             TypeInto(Form1->ComboBox1, "Com1");
-            QVERIFY(PlayTheOperator());
+            QCOMPARE(PlayTheOperator(device), QString());
             QTRY_COMPARE_WITH_TIMEOUT(device.state(), QProcess::NotRunning, 30000);
             QTest::qWait(200);
             QVERIFY(Form1->Traffic().SaveTo("session.cap").ok());
@@ -214,7 +222,7 @@ private slots:
         const QString pty = QString::fromLatin1(replay.readLine()).trimmed().mid(4);
         PortMapping mapping(1, pty.toStdString());
         TypeInto(Form1->ComboBox1, "Com1");
-        QVERIFY(PlayTheOperator());
+        QCOMPARE(PlayTheOperator(replay), QString());
         QTRY_COMPARE_WITH_TIMEOUT(replay.state(), QProcess::NotRunning, 30000);
         const QString report = QString::fromUtf8(replay.readAllStandardOutput());
         QVERIFY2(replay.exitCode() == 0, qPrintable(report.right(600)));
