@@ -58,30 +58,50 @@ protected:
             QScrollBar::sliderChange(change);
             return;
         }
-        if (checkPending_) return;
-        checkPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                checkPending_ = false;
-                if (!painted_ || Look() != paintedLook_) update();
-            },
-            Qt::QueuedConnection);
+        ScheduleCatchUp();
     }
 
     // A paint of part of the bar (the window under it was repainted) leaves the rest as it was.
     void paintEvent(QPaintEvent* event) override {
-        const Appearance now = Look();
         if ((QRegion(rect()) - event->region()).isEmpty()) {
-            paintedLook_ = now;
+            shownLook_ = Look();
             painted_ = true;
-        } else if (!painted_ || now != paintedLook_) {
-            QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+        } else if (!painted_ || Look() != shownLook_) {
+            ScheduleCatchUp();
         }
         QScrollBar::paintEvent(event);
     }
 
 private:
+    void ScheduleCatchUp() {
+        if (checkPending_) return;
+        checkPending_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { CatchUp(); }, Qt::QueuedConnection);
+    }
+
+    // When only the slider moved, only where it was and where it is now are drawn again: Qt's
+    // raster engine hands a fill of the whole bar to worker threads in slices, a dozen thread
+    // wake-ups that cost more than the drawing itself.
+    void CatchUp() {
+        checkPending_ = false;
+        const Appearance now = Look();
+        if (!painted_) {
+            update();
+            return;
+        }
+        if (now == shownLook_) return;
+        const bool onlySliderMoved = std::get<1>(now) == std::get<1>(shownLook_) &&
+                                     std::get<2>(now) == std::get<2>(shownLook_) &&
+                                     std::get<3>(now) == std::get<3>(shownLook_);
+        if (onlySliderMoved) {
+            update((std::get<0>(shownLook_) | std::get<0>(now)).adjusted(0, -1, 0, 1));
+        } else {
+            update();
+        }
+        shownLook_ = now;
+    }
+
     // Everything the range and the value decide in the picture: where the slider is and
     // which end arrows are live.
     using Appearance = std::tuple<QRect, bool, bool, bool>;
@@ -93,7 +113,7 @@ private:
         return {slider, minimum() == maximum(), value() == minimum(), value() == maximum()};
     }
 
-    Appearance paintedLook_;
+    Appearance shownLook_;  // what the screen shows once the updates asked for are painted
     bool painted_ = false;
     bool checkPending_ = false;
 };
@@ -102,6 +122,10 @@ private:
 
 ProtocolLogPane::ProtocolLogPane(QWidget* parent) : QPlainTextEdit(parent) {
     setVerticalScrollBar(new LogScrollBar(this));
+    // The log is Latin text: shaping each new line changes nothing that shows but the kerning.
+    QFont unshaped;
+    unshaped.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(unshaped);
     // An undo history of every appended line would grow without end, and undoing would take
     // traffic out of the log.
     setUndoRedoEnabled(false);
