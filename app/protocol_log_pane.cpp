@@ -5,8 +5,11 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QPaintEvent>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTimer>
@@ -46,9 +49,48 @@ std::uint8_t TextCheck(const QString& text, qsizetype length) {
     return check;
 }
 
+// A tall slider still moves with each line of a short log. Qt's raster engine hands a fill of
+// 96 rows or more to worker threads in slices, a dozen thread wake-ups per picture; drawn in
+// bands lower than that, each on an image of its own, the same picture costs this thread alone.
+class BandedScrollBarStyle : public QProxyStyle {
+public:
+    explicit BandedScrollBarStyle(QStyle* base) : QProxyStyle(base) {}
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        if (control != CC_ScrollBar || option->rect.height() < kBand) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const qreal ratio = painter->device()->devicePixelRatio();
+        for (int top = option->rect.top(); top <= option->rect.bottom(); top += kBand) {
+            const QRect band(option->rect.left(), top, option->rect.width(),
+                             std::min(kBand, option->rect.bottom() + 1 - top));
+            QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter bandPainter(&image);
+            bandPainter.setFont(painter->font());
+            bandPainter.setPen(painter->pen());
+            bandPainter.setBrush(painter->brush());
+            bandPainter.translate(-band.topLeft());
+            QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+            bandPainter.end();
+            painter->drawImage(band.topLeft(), image);
+        }
+    }
+
+private:
+    static constexpr int kBand = 64;
+};
+
 class LogScrollBar : public QScrollBar {
 public:
-    explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+    explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
+        auto* banded = new BandedScrollBarStyle(QStyleFactory::create(style()->name()));
+        banded->setParent(this);
+        setStyle(banded);
+    }
 
 protected:
     // Part-way through a change (the range grown, the value not yet at the new end) the bar
