@@ -193,10 +193,16 @@ void AddProgramRows(norva::bench::ResultsTable& table, const Options& options,
                   "< 0.5 % of one core",
                   PerRun(runs, [](const Figures& f) { return f.silentCpuPercent; }), percent,
                   below(0.5));
-        table.Add("Idle, polling on, device answering every poll, over " + idle,
+        table.Add("Idle, polling on, device answering every poll, the first " + idle +
+                      " after the port is picked (log nearly empty)",
                   "≤ 0.05 % of one core",
-                  PerRun(runs, [](const Figures& f) { return f.answeringCpuPercent; }), percent,
-                  atMost(0.05));
+                  PerRun(runs, [](const Figures& f) { return f.freshAnsweringCpuPercent; }),
+                  percent, atMost(0.05));
+        table.Add(
+            "Idle, polling on, device answering every poll, over " + idle + " (" + history + ")",
+            "≤ 0.05 % of one core",
+            PerRun(runs, [](const Figures& f) { return f.answeringCpuPercent; }), percent,
+            atMost(0.05));
         table.Add(
             "Processor time per poll cycle (poll, answer, both lines, repaint)", "≤ 0.5 ms",
             PerRun(runs, [](const Figures& f) { return f.cpuMsPerPollCycle; }),

@@ -25,12 +25,13 @@ struct DriverOptions {
 
 // What one run of the whole-program measurements found; NaN where a measurement failed.
 struct ProgramFigures {
-    std::vector<double> startupMs;  // every start-up seen in the run
-    std::vector<double> mainMs;     // of which: until main(), the libraries loaded
-    std::vector<double> appMs;      // until the window system was connected
-    double silentCpuPercent;        // polling on, device silent
-    double answeringCpuPercent;     // polling on, device answering every poll
-    double cpuMsPerPollCycle;       // processor time of one poll and its answer, all included
+    std::vector<double> startupMs;    // every start-up seen in the run
+    std::vector<double> mainMs;       // of which: until main(), the libraries loaded
+    std::vector<double> appMs;        // until the window system was connected
+    double silentCpuPercent;          // polling on, device silent
+    double freshAnsweringCpuPercent;  // the same, the first seconds after the port is picked
+    double answeringCpuPercent;       // polling on, device answering every poll
+    double cpuMsPerPollCycle;         // processor time of one poll and its answer, all included
     double vanishedCpuPercent;
     double idleResidentMb;
     double idleTimerLateMs;
