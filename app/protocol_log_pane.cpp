@@ -52,33 +52,14 @@ std::uint8_t TextCheck(const QString& text, qsizetype length) {
 // A tall slider still moves with each line of a short log. Qt's raster engine hands a fill of
 // 96 rows or more to worker threads in slices, a dozen thread wake-ups per picture; drawn in
 // bands lower than that, each on an image of its own, the same picture costs this thread alone.
+class LogScrollBar;
+
 class BandedScrollBarStyle : public QProxyStyle {
 public:
     explicit BandedScrollBarStyle(QStyle* base) : QProxyStyle(base) {}
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override {
-        if (control != CC_ScrollBar || option->rect.height() < kBand) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        const qreal ratio = painter->device()->devicePixelRatio();
-        for (int top = option->rect.top(); top <= option->rect.bottom(); top += kBand) {
-            const QRect band(option->rect.left(), top, option->rect.width(),
-                             std::min(kBand, option->rect.bottom() + 1 - top));
-            QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-            image.setDevicePixelRatio(ratio);
-            image.fill(Qt::transparent);
-            QPainter bandPainter(&image);
-            bandPainter.setFont(painter->font());
-            bandPainter.setPen(painter->pen());
-            bandPainter.setBrush(painter->brush());
-            bandPainter.translate(-band.topLeft());
-            QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-            bandPainter.end();
-            painter->drawImage(band.topLeft(), image);
-        }
-    }
+                            QPainter* painter, const QWidget* widget) const override;
 
 private:
     static constexpr int kBand = 64;
@@ -91,6 +72,9 @@ public:
         banded->setParent(this);
         setStyle(banded);
     }
+
+    // The region of the paint under way, the whole bar outside one.
+    QRegion PaintRegion() const { return inPaint_ ? paintRegion_ : QRegion(rect()); }
 
 protected:
     // Part-way through a change (the range grown, the value not yet at the new end) the bar
@@ -111,7 +95,10 @@ protected:
         } else if (!painted_ || Look() != shownLook_) {
             ScheduleCatchUp();
         }
+        paintRegion_ = event->region();
+        inPaint_ = true;
         QScrollBar::paintEvent(event);
+        inPaint_ = false;
     }
 
 private:
@@ -155,10 +142,41 @@ private:
         return {slider, minimum() == maximum(), value() == minimum(), value() == maximum()};
     }
 
+    QRegion paintRegion_;
+    bool inPaint_ = false;
     Appearance shownLook_;  // what the screen shows once the updates asked for are painted
     bool painted_ = false;
     bool checkPending_ = false;
 };
+
+void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
+                                              const QStyleOptionComplex* option, QPainter* painter,
+                                              const QWidget* widget) const {
+    if (control != CC_ScrollBar || option->rect.height() < kBand) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    // Bands outside the region being painted would be drawn only to be clipped away.
+    const auto* bar = dynamic_cast<const LogScrollBar*>(widget);
+    const QRegion wanted = bar != nullptr ? bar->PaintRegion() : QRegion(option->rect);
+    const qreal ratio = painter->device()->devicePixelRatio();
+    for (int top = option->rect.top(); top <= option->rect.bottom(); top += kBand) {
+        const QRect band(option->rect.left(), top, option->rect.width(),
+                         std::min(kBand, option->rect.bottom() + 1 - top));
+        if (!wanted.intersects(band)) continue;
+        QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter bandPainter(&image);
+        bandPainter.setFont(painter->font());
+        bandPainter.setPen(painter->pen());
+        bandPainter.setBrush(painter->brush());
+        bandPainter.translate(-band.topLeft());
+        QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+        bandPainter.end();
+        painter->drawImage(band.topLeft(), image);
+    }
+}
 
 }  // namespace
 
