@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "app/application_title.h"
+#include "app/caret_rest.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "billvalues/bill_value_dialog.h"
@@ -22,6 +23,7 @@ void CreateWindows() {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/app/emblem.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("norva-protocol"));  // its desktop entry
     Form1 = new TForm1();
+    new CaretRest(Form1);
     Form3 = new TForm3(&ShowErrorBox, Form1);
     Form3->SetMainWindowLoading([] { return Form1->FormCreate(); });
 }
