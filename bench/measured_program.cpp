@@ -103,7 +103,10 @@ private:
 
     void Handle(const std::string& command) {
         if (command == "open") {
-            // Picking "Com1" from the list, as the operator does.
+            // Picking "Com1" from the list, as the operator does: the window in front, the
+            // caret left in the port box.
+            Form1->activateWindow();
+            Form1->ComboBox1->setFocus();
             Form1->ComboBox1->setCurrentIndex(Form1->ComboBox1->findText(QStringLiteral("Com1")));
             Form1->ComboBox1Change();
             Send("opened ok=" + Figure(static_cast<long long>(norva::ComHandle.IsOpen())));
