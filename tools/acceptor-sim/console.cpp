@@ -37,4 +37,10 @@ void TellLine(int fd, std::chrono::steady_clock::time_point start, std::string_v
     WriteAll(fd, line);
 }
 
+void Console::Print(std::string_view line) const {
+    std::string text(line);
+    text += '\n';
+    WriteAll(outFd_, text);
+}
+
 }  // namespace norva::sim

@@ -16,4 +16,25 @@ std::string Stamp(std::chrono::steady_clock::time_point start);
 void TellLine(int fd, std::chrono::steady_clock::time_point start, std::string_view marker,
               std::string_view text);
 
+// A running device's two streams, timed from one start: the traffic lines for programs, the
+// notes for the person watching.
+class Console {
+public:
+    Console(int outFd, int errFd)
+        : outFd_(outFd), errFd_(errFd), start_(std::chrono::steady_clock::now()) {}
+
+    // One traffic line and its end.
+    void Print(std::string_view line) const;
+    void Tell(std::string_view marker, std::string_view text) const {
+        TellLine(errFd_, start_, marker, text);
+    }
+    std::string Stamp() const { return sim::Stamp(start_); }
+    std::chrono::steady_clock::time_point start() const { return start_; }
+
+private:
+    int outFd_;
+    int errFd_;
+    std::chrono::steady_clock::time_point start_;
+};
+
 }  // namespace norva::sim

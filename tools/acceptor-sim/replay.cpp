@@ -70,10 +70,10 @@ ReplayPlan PlanReplay(const std::vector<CaptureEvent>& events) {
 
 Replayer::Replayer(ReplaySetup setup)
     : setup_(std::move(setup)),
-      start_(Clock::now()),
-      lastPlay_(start_),
-      lastHostByte_(start_),
-      lineResumeAt_(start_) {}
+      console_(setup_.outFd, setup_.errFd),
+      lastPlay_(console_.start()),
+      lastHostByte_(console_.start()),
+      lineResumeAt_(console_.start()) {}
 
 Replayer::Clock::duration Replayer::Scaled(std::int64_t micros) const {
     const double seconds = static_cast<double>(micros) / 1e6 / setup_.speed;
@@ -89,7 +89,8 @@ bool Replayer::AnswersIn() const {
 void Replayer::CloseGroup() {
     const auto& expected = setup_.plan.expected[played_];
     for (; answered_ < expected.size(); ++answered_) {
-        Print(Stamp() + " << --   capture " + Hex(expected[answered_]) + "   DIFFERS");
+        console_.Print(console_.Stamp() + " << --   capture " + Hex(expected[answered_]) +
+                       "   DIFFERS");
         ++differed_;
     }
 }
@@ -111,13 +112,13 @@ void Replayer::PlayNext() {
         }
         break;
     }
-    std::string line = Stamp() + " >>";
+    std::string line = console_.Stamp() + " >>";
     for (std::size_t i = 0; i < done; ++i)
         line += " " + Hex(bytes[i]);
-    if (done > 0) Print(line);
+    if (done > 0) console_.Print(line);
     if (done < bytes.size()) {
-        Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
-                       std::to_string(bytes.size()) + " bytes not sent");
+        console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
+                                std::to_string(bytes.size()) + " bytes not sent");
     }
     ++played_;
     answered_ = 0;
@@ -127,19 +128,19 @@ void Replayer::PlayNext() {
 void Replayer::Judge(std::uint8_t byte) {
     if (byte == kPollByte) {
         ++hostPolls_;
-        Print(Stamp() + " << 0C   poll, set aside");
+        console_.Print(console_.Stamp() + " << 0C   poll, set aside");
         return;
     }
     const auto& expected = setup_.plan.expected[played_];
     if (answered_ >= expected.size()) {
-        Print(Stamp() + " << " + Hex(byte) + "   capture --   DIFFERS");
+        console_.Print(console_.Stamp() + " << " + Hex(byte) + "   capture --   DIFFERS");
         ++differed_;
         return;
     }
     const std::uint8_t want = expected[answered_++];
     const bool same = byte == want;
-    Print(Stamp() + " << " + Hex(byte) + "   capture " + Hex(want) +
-          (same ? "   match" : "   DIFFERS"));
+    console_.Print(console_.Stamp() + " << " + Hex(byte) + "   capture " + Hex(want) +
+                   (same ? "   match" : "   DIFFERS"));
     ++(same ? matched_ : differed_);
 }
 
@@ -149,8 +150,8 @@ void Replayer::HandleHostBytes() {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (n <= 0) {
         if (!setup_.lineIsPty) {
-            Tell("!!", std::string("serial device lost: ") +
-                           (n == 0 ? "end of file" : std::strerror(errno)));
+            console_.Tell("!!", std::string("serial device lost: ") +
+                                    (n == 0 ? "end of file" : std::strerror(errno)));
             lineLost_ = true;
             return;
         }
@@ -196,7 +197,7 @@ int Replayer::Run() {
         }
         const int ready = ::poll(fds, count, MsUntil(due, now));
         if (ready < 0 && errno != EINTR) {
-            Tell("!!", std::string("poll failed: ") + std::strerror(errno));
+            console_.Tell("!!", std::string("poll failed: ") + std::strerror(errno));
             return kExitLineLost;
         }
         if (ready <= 0) continue;
@@ -205,7 +206,7 @@ int Replayer::Run() {
             if (fds[lineAt].revents & POLLIN) {
                 HandleHostBytes();
             } else if (!setup_.lineIsPty) {
-                Tell("!!", "serial device lost: hang-up");
+                console_.Tell("!!", "serial device lost: hang-up");
                 lineLost_ = true;
             } else {
                 lineResumeAt_ = Clock::now() + kHangUpPause;
@@ -228,23 +229,9 @@ int Replayer::Finish(int code, bool early) {
         summary +=
             "; stopped before the end, " + std::to_string(unchecked) + " answers not checked";
     }
-    Print(summary);
+    console_.Print(summary);
     if (code != 0) return code;
     return differed_ == 0 && !early ? kExitOk : kExitReplayDiffered;
-}
-
-void Replayer::Print(std::string_view text) const {
-    std::string line(text);
-    line += '\n';
-    WriteAll(setup_.outFd, line);
-}
-
-void Replayer::Tell(std::string_view marker, std::string_view text) const {
-    TellLine(setup_.errFd, start_, marker, text);
-}
-
-std::string Replayer::Stamp() const {
-    return sim::Stamp(start_);
 }
 
 }  // namespace norva::sim

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/capture_format.h"
+#include "tools/acceptor-sim/console.h"
 
 namespace norva::sim {
 
@@ -58,13 +59,10 @@ private:
     void HandleHostBytes();
     void Judge(std::uint8_t byte);
     int Finish(int code, bool early);
-    void Print(std::string_view text) const;
-    void Tell(std::string_view marker, std::string_view text) const;
-    std::string Stamp() const;
     Clock::duration Scaled(std::int64_t micros) const;
 
     ReplaySetup setup_;
-    Clock::time_point start_;
+    Console console_;
     Clock::time_point lastPlay_;
     Clock::time_point lastHostByte_;
     Clock::time_point lineResumeAt_;

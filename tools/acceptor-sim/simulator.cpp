@@ -41,7 +41,8 @@ int MsUntil(Simulator::Clock::time_point due, Simulator::Clock::time_point now) 
 
 }  // namespace
 
-Simulator::Simulator(SimulatorSetup setup) : setup_(std::move(setup)), start_(Clock::now()) {}
+Simulator::Simulator(SimulatorSetup setup)
+    : setup_(std::move(setup)), console_(setup_.outFd, setup_.errFd) {}
 
 void Simulator::Start() {
     const auto now = Clock::now();
@@ -61,7 +62,7 @@ void Simulator::Start() {
         char text[96];
         std::snprintf(text, sizeof text, "soak: %g notes per second, seed %u", *setup_.soakRate,
                       setup_.seed);
-        Tell("--", text);
+        console_.Tell("--", text);
     }
     Apply(acceptor_.PowerUp());
 }
@@ -102,7 +103,7 @@ Simulator::StepResult Simulator::Step(int maxWaitMs) {
     const int ready = ::poll(fds, count, timeout);
     if (ready < 0) {
         if (errno == EINTR) return StepResult::Busy;
-        Tell("!!", std::string("poll failed: ") + std::strerror(errno));
+        console_.Tell("!!", std::string("poll failed: ") + std::strerror(errno));
         Finish(kExitLineLost);
         return StepResult::Finished;
     }
@@ -144,7 +145,7 @@ bool Simulator::RunDue() {
         if (!finished_ && script_.steps.empty() && now >= script_.resumeAt) {
             scriptRunning_ = false;
             worked = true;
-            Tell("--", "script " + setup_.script->fileName + " done");
+            console_.Tell("--", "script " + setup_.script->fileName + " done");
             if (setup_.exitAfterScript) Finish(kExitOk);
         }
     }
@@ -174,7 +175,7 @@ bool Simulator::RunSource(Source& source, Clock::time_point now) {
             source.lines.pop_front();
             ParsedLine parsed = ParseCommandLine(text);
             if (!parsed.error.empty()) {
-                Tell("!!", "stdin:" + std::to_string(number) + ": " + parsed.error);
+                console_.Tell("!!", "stdin:" + std::to_string(number) + ": " + parsed.error);
                 worked = true;
                 continue;
             }
@@ -203,7 +204,7 @@ void Simulator::Execute(const Command& command) {
             Apply(acceptor_.SetStatus(std::nullopt));
             break;
         case Command::Kind::ShowState:
-            Tell("--", acceptor_.Describe());
+            console_.Tell("--", acceptor_.Describe());
             break;
         case Command::Kind::Raw:
             Send(command.bytes);
@@ -236,7 +237,8 @@ void Simulator::SoakTick() {
                           : acceptor_.escrow()   ? "a note is in escrow"
                                                  : nullptr;
     if (blocked) {
-        if (!soakSkipping_) Tell("--", std::string("soak: skipping ticks while ") + blocked);
+        if (!soakSkipping_)
+            console_.Tell("--", std::string("soak: skipping ticks while ") + blocked);
         soakSkipping_ = true;
         return;
     }
@@ -251,10 +253,10 @@ void Simulator::Apply(const Effects& effects) {
                 Send(effect.bytes);
                 break;
             case Effect::Kind::Note:
-                Tell("--", effect.text);
+                console_.Tell("--", effect.text);
                 break;
             case Effect::Kind::Refused:
-                Tell("!!", effect.text);
+                console_.Tell("!!", effect.text);
                 break;
         }
     }
@@ -275,10 +277,10 @@ void Simulator::Send(const Bytes& bytes) {
         }
         break;
     }
-    if (done > 0) PrintLine(Stamp() + " >> " + HexBytes(bytes.data(), done));
+    if (done > 0) console_.Print(console_.Stamp() + " >> " + HexBytes(bytes.data(), done));
     if (done < bytes.size()) {
-        Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
-                       std::to_string(bytes.size()) + " bytes not sent");
+        console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
+                                std::to_string(bytes.size()) + " bytes not sent");
     }
 }
 
@@ -291,20 +293,21 @@ void Simulator::HandleLineInput() {
         return;
     }
     hangUpReported_ = false;
-    PrintLine(Stamp() + " << " + HexBytes(buffer, static_cast<std::size_t>(n)));
+    console_.Print(console_.Stamp() + " << " + HexBytes(buffer, static_cast<std::size_t>(n)));
     for (ssize_t i = 0; i < n && !finished_; ++i)
         Apply(acceptor_.OnHostByte(buffer[i]));
 }
 
 void Simulator::LineHungUp(const std::string& why) {
     if (!setup_.lineIsPty) {
-        Tell("!!", "serial device lost: " + why);
+        console_.Tell("!!", "serial device lost: " + why);
         Finish(kExitLineLost);
         return;
     }
     // With no slave open at all the master reports a hang-up for as long as that lasts; pause
     // rather than spin.
-    if (!hangUpReported_) Tell("--", "the host side hung up (" + why + "); waiting for it");
+    if (!hangUpReported_)
+        console_.Tell("--", "the host side hung up (" + why + "); waiting for it");
     hangUpReported_ = true;
     lineResumeAt_ = Clock::now() + kHangUpPause;
 }
@@ -335,20 +338,6 @@ void Simulator::Finish(int code) {
     if (finished_) return;
     finished_ = true;
     exitCode_ = code;
-}
-
-void Simulator::PrintLine(std::string_view line) const {
-    std::string text(line);
-    text += '\n';
-    WriteAll(setup_.outFd, text);
-}
-
-void Simulator::Tell(std::string_view marker, std::string_view text) const {
-    TellLine(setup_.errFd, start_, marker, text);
-}
-
-std::string Simulator::Stamp() const {
-    return sim::Stamp(start_);
 }
 
 }  // namespace norva::sim

@@ -10,6 +10,7 @@
 
 #include "tools/acceptor-sim/acceptor.h"
 #include "tools/acceptor-sim/commands.h"
+#include "tools/acceptor-sim/console.h"
 
 namespace norva::sim {
 
@@ -51,7 +52,7 @@ public:
     const Acceptor& acceptor() const { return acceptor_; }
 
     // Writes one line of traffic-side output (the first line, for one).
-    void PrintLine(std::string_view line) const;
+    void PrintLine(std::string_view line) const { console_.Print(line); }
 
 private:
     struct Source {
@@ -72,13 +73,11 @@ private:
     void HandleCommandInput();
     void CheckFinished();
     void Finish(int code);
-    void Tell(std::string_view marker, std::string_view text) const;
-    std::string Stamp() const;
     std::optional<Clock::time_point> NextDue() const;
 
     SimulatorSetup setup_;
     Acceptor acceptor_;
-    Clock::time_point start_;
+    Console console_;
     Source script_;
     Source input_;
     int inputLineNumber_ = 0;
