@@ -10,12 +10,12 @@
 
 bool TForm1::FormCreate() {
     norva::NoteCount = 0;
-    const norva::LinesResult file = norva::ReadBillValueFile();
+    const auto file = norva::ReadBillValueFile();
     if (!file.ok()) {
-        norva::ShowErrorBox(QString::fromStdString(file.error));
+        norva::ShowErrorBox(QString::fromStdString(file.text()));
         return false;
     }
-    norva::ApplyBillValueLines(file.lines, [this](int channel, const std::string& text) {
+    norva::ApplyBillValueLines(file.value(), [this](int channel, const std::string& text) {
         ChannelBox(channel)->setText(QString::fromLocal8Bit(text));
     });
     return true;

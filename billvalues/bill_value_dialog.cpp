@@ -73,12 +73,12 @@ QLineEdit* TForm3::ChannelEdit(int channel) const {
 }
 
 void TForm3::FormCreate() {
-    const norva::LinesResult file = norva::ReadBillValueFile();
+    const auto file = norva::ReadBillValueFile();
     if (!file.ok()) {
-        if (showError_) showError_(QString::fromStdString(file.error));
+        if (showError_) showError_(QString::fromStdString(file.text()));
         return;
     }
-    norva::ApplyBillValueLines(file.lines, [this](int channel, const std::string& text) {
+    norva::ApplyBillValueLines(file.value(), [this](int channel, const std::string& text) {
         ChannelEdit(channel)->setText(QString::fromLocal8Bit(text));
     });
 }

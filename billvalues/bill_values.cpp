@@ -39,7 +39,7 @@ std::optional<std::int32_t> ParseDecimal(std::string_view digits, bool negative)
 
 }  // namespace
 
-LinesResult ReadBillValueFile() {
+Result<TextLines> ReadBillValueFile() {
     return ReadTextLines(kBillValueFileName, kChannelCount);
 }
 

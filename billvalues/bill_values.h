@@ -18,7 +18,7 @@ inline constexpr const char* kBillValueFileName = "BILLVALUE.TXT";
 using BillValueEntries = std::array<std::string, kChannelCount>;
 
 // The lines of BILLVALUE.TXT in the working directory; only the first sixteen are read.
-LinesResult ReadBillValueFile();
+Result<TextLines> ReadBillValueFile();
 
 // Entry i becomes line i for as many lines as there are, up to sixteen; other entries keep
 // their texts.

@@ -142,11 +142,10 @@ SelectionOutcome AcceptorLink::SelectPort(int n) {
     Release();
     if (const Outcome written = WriteCommIni(n); !written.ok())
         return {SelectionOutcome::Kind::SettingsFailed, written.text(), {}};
-    const CommSettings settings = ReadCommIni();
-    if (!settings.outcome.ok())
-        return {SelectionOutcome::Kind::SettingsFailed, settings.outcome.text(), {}};
-    return Started(settings.portName, settings.modeString,
-                   OpenPort(&port_, settings.portName, settings.modeString));
+    const Result<CommSettings> settings = ReadCommIni();
+    if (!settings.ok()) return {SelectionOutcome::Kind::SettingsFailed, settings.text(), {}};
+    return Started(settings->portName, settings->modeString,
+                   OpenPort(&port_, settings->portName, settings->modeString));
 }
 
 SelectionOutcome AcceptorLink::OpenDirect(const std::string& portName,

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva {
 

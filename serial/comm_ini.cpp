@@ -1,6 +1,5 @@
 #include "serial/comm_ini.h"
 
-#include <cerrno>
 #include <vector>
 
 #include "textfile/text_lines.h"
@@ -22,18 +21,11 @@ Outcome WriteCommIni(int portNumber) {
                                              std::string("COMM=") + kModeString});
 }
 
-CommSettings ReadCommIni() {
-    errno = 0;
+Result<CommSettings> ReadCommIni() {
     // Only the first three lines are ever looked at.
-    LinesResult read = ReadTextLines(kCommIniFileName, 3);
-    CommSettings settings;
-    if (!read.ok()) {
-        settings.outcome = Outcome::Failed(read.error, errno);
-        return settings;
-    }
-    settings.portName = ValueOf(read.lines, 1);
-    settings.modeString = ValueOf(read.lines, 2);
-    return settings;
+    const Result<TextLines> read = ReadTextLines(kCommIniFileName, 3);
+    if (!read.ok()) return read.outcome();
+    return CommSettings{ValueOf(read.value(), 1), ValueOf(read.value(), 2)};
 }
 
 }  // namespace norva

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva {
 
@@ -18,8 +18,7 @@ Outcome WriteCommIni(int portNumber);
 struct CommSettings {
     std::string portName;
     std::string modeString;
-    Outcome outcome;
 };
-CommSettings ReadCommIni();
+Result<CommSettings> ReadCommIni();
 
 }  // namespace norva

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva {
 

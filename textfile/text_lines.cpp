@@ -1,5 +1,7 @@
 #include "textfile/text_lines.h"
 
+#include "textfile/regular_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,34 +131,20 @@ std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLi
     return splitter.Finish();
 }
 
-LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines) {
-    LinesResult result;
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
-        result.error = CannotOpenText(fileName);
-        return result;
-    }
-    // Non-blocking only so that opening a FIFO cannot hang; reads wait as usual.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+Result<TextLines> ReadTextLines(const std::string& fileName, std::size_t maxLines) {
+    const Result<UniqueFd> fd = OpenRegularFile(fileName);
+    if (!fd.ok()) return fd.outcome();
     LineSplitter splitter(maxLines);
     std::array<char, 64 * 1024> buffer{};
     bool wanted = true;
     while (wanted) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t n = ::read(fd->get(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            result.error = CannotOpenText(fileName);
-            return result;
-        }
+        if (n < 0) return Outcome::Failed(CannotOpenText(fileName), errno);
         if (n == 0) break;
         wanted = splitter.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     }
-    ::close(fd);
-    result.lines = splitter.Finish();
-    return result;
+    return splitter.Finish();
 }
 
 namespace {

@@ -5,18 +5,14 @@
 #include <string_view>
 #include <vector>
 
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva {
 
 // The small settings files are lists of 8-bit text lines. Reading ends a line at CR LF, a lone CR
 // or a lone LF; a zero byte ends the text; a last line without a line end still counts, and a line
 // end at the very end starts no further line.
-struct LinesResult {
-    std::vector<std::string> lines;
-    std::string error;  // empty on success, else the text for the error box
-    bool ok() const { return error.empty(); }
-};
+using TextLines = std::vector<std::string>;
 
 // Longest line kept in memory; the rest of a longer line is skipped, so a hostile file cannot
 // exhaust memory.
@@ -43,16 +39,17 @@ private:
     bool done_ = false;
 };
 
-// Reads at most maxLines lines; reading stops as soon as they are complete.
-LinesResult ReadTextLines(const std::string& fileName, std::size_t maxLines);
+// Reads at most maxLines lines of a regular file; reading stops as soon as they are complete.
+// A failure reads CannotOpenText(fileName), the reason apart.
+Result<TextLines> ReadTextLines(const std::string& fileName, std::size_t maxLines);
 
 // Splits an in-memory text by the same rules; used by the reader and handy for fuzzing.
 std::vector<std::string> SplitTextLines(std::string_view text, std::size_t maxLines);
 
-// Writes every line followed by lineEnd. Returns an empty string on success, else the failure
-// text. The old file survives a failed write: the bytes go to a temporary file in the same
-// folder, which is flushed and then renamed over the old one. A file with no write permission
-// bit is refused for every user, root included.
+// Writes every line followed by lineEnd; a failure carries the error box's text. The old file
+// survives a failed write: the bytes go to a temporary file in the same folder, which is flushed
+// and then renamed over the old one. A file with no write permission bit is refused for every user,
+// root included.
 Outcome WriteTextLines(const std::string& fileName, const std::vector<std::string>& lines,
                        std::string_view lineEnd = "\r\n");
 

@@ -65,7 +65,7 @@ private slots:
     // Default values written give 55 bytes; a file read back applies only what it has.
     void fileRoundTrip() {
         TempCwd cwd;
-        QCOMPARE(ReadBillValueFile().error, std::string("Cannot open file BILLVALUE.TXT"));
+        QCOMPARE(ReadBillValueFile().text(), std::string("Cannot open file BILLVALUE.TXT"));
         QVERIFY(WriteBillValueFile(DefaultBillValues()).ok());
         const std::string bytes = ReadFileBytes("BILLVALUE.TXT");
         QCOMPARE(bytes.size(), std::size_t{55});
@@ -78,7 +78,7 @@ private slots:
         BillValueEntries entries;
         entries.fill("0");
         int calls = 0;
-        ApplyBillValueLines(read.lines, [&](int channel, const std::string& text) {
+        ApplyBillValueLines(read.value(), [&](int channel, const std::string& text) {
             entries[channel - 1] = text;
             ++calls;
         });
@@ -94,9 +94,10 @@ private slots:
             twenty += "v" + std::to_string(i) + "\n";
         WriteFileBytes("BILLVALUE.TXT", twenty);
         const auto many = ReadBillValueFile();
-        QCOMPARE(many.lines.size(), std::size_t{16});
-        ApplyBillValueLines(
-            many.lines, [&](int channel, const std::string& text) { entries[channel - 1] = text; });
+        QCOMPARE(many.value().size(), std::size_t{16});
+        ApplyBillValueLines(many.value(), [&](int channel, const std::string& text) {
+            entries[channel - 1] = text;
+        });
         QVERIFY(WriteBillValueFile(entries).ok());
         std::string expected;
         for (int i = 1; i <= 16; ++i)

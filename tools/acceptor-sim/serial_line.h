@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva::sim {
 

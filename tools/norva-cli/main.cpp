@@ -33,12 +33,12 @@ int Usage(const std::string& why) {
 bool LoadCaptions(const Options& o, std::array<std::string, 16>& captions, std::string& error) {
     const BillValueEntries defaults = DefaultBillValues();
     std::copy(defaults.begin(), defaults.end(), captions.begin());
-    const LinesResult file = ReadTextLines(o.valuesFile, kChannelCount);
+    const Result<TextLines> file = ReadTextLines(o.valuesFile, kChannelCount);
     if (!file.ok()) {
-        error = file.error;
+        error = file.Describe();
         return !o.valuesFileGiven;
     }
-    ApplyBillValueLines(file.lines, [&](int channel, const std::string& text) {
+    ApplyBillValueLines(file.value(), [&](int channel, const std::string& text) {
         captions[static_cast<std::size_t>(channel - 1)] = text;
     });
     return true;
