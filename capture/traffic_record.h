@@ -9,7 +9,7 @@
 
 #include "capture/capture_format.h"
 #include "protocol/traffic_sink.h"
-#include "textfile/outcome.h"
+#include "base/result.h"
 
 namespace norva {
 
