@@ -7,6 +7,7 @@
 
 #include "child_process.h"
 #include "temp_cwd.h"
+#include "textfile/printable.h"
 #include "textfile/text_lines.h"
 
 using norva::ReadTextLines;
@@ -129,6 +130,19 @@ private slots:
             if (*row.reason != 0) QCOMPARE(read.reason(), std::string(row.reason));
         }
         ::close(writer);
+    }
+
+    void printableText() {
+        const struct {
+            std::string_view in;
+            const char* out;
+        } rows[] = {
+            {"Com1 ok", "Com1 ok"},           {std::string_view("a\0b", 3), "a\\x00b"},
+            {"\x1b[2J\x7f", "\\x1B[2J\\x7F"}, {"back\\slash\ttab", "back\\\\slash\\x09tab"},
+            {"caf\xc3\xa9", "caf\xc3\xa9"},
+        };
+        for (const auto& row : rows)
+            QCOMPARE(norva::Printable(row.in), std::string(row.out));
     }
 
     void writeGivesCrLfAfterEveryLine() {
