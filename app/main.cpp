@@ -1,8 +1,10 @@
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/startup.h"
 
 int main(int argc, char* argv[]) {
+    if (const auto status = norva::AnswerOwnArguments(argc, argv)) return *status;
     QApplication application(argc, argv);
     return norva::RunNorvaProtocol(application);
 }
