@@ -80,3 +80,34 @@ endfunction()
 norva_man_page(norva-protocol "bench tool for a banknote acceptor on a serial port")
 norva_man_page(norva-cli "answer a banknote acceptor on a serial port without a window")
 norva_man_page(norva-acceptor-sim "simulated banknote acceptor on a serial line")
+
+# The Debian package: norva-protocol_VERSION-REVISION_ARCH.deb, its Depends worked out by
+# dpkg-shlibdeps from the libraries the programs load.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME norva-protocol)
+set(CPACK_PACKAGE_VENDOR "Norva Protocol developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bench tool for banknote acceptors on an RS-232 port")
+set(CPACK_PACKAGE_DESCRIPTION [[
+Norva Protocol brings up a banknote acceptor on an RS-232 serial port: it
+answers the acceptor's power-up, polls it, logs every byte sent and received,
+and decides on notes held in escrow, by hand or automatically, with the note
+count and a running credit on three digit displays.
+
+The package also holds norva-cli, which answers the acceptor in the same way
+without a window (for overnight soaks and build pipelines), and
+norva-acceptor-sim, a simulated acceptor for trying the bench without
+hardware and for replaying recorded traffic.
+]])
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${NORVA_DEBIAN_REVISION})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NORVA_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
