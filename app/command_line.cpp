@@ -58,18 +58,18 @@ std::string HelpText() {
 
 }  // namespace
 
-std::optional<int> AnswerOwnArguments(int argc, char* const argv[]) {
+std::optional<int> AnswerOwnArguments(int argc, char* const argv[], std::FILE* out) {
     bool version = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h") {
-            std::fputs(HelpText().c_str(), stdout);
+            std::fputs(HelpText().c_str(), out);
             return 0;
         }
         version = version || argument == "--version";
     }
     if (!version) return std::nullopt;
-    std::fputs(VersionText(kProgram).c_str(), stdout);
+    std::fputs(VersionText(kProgram).c_str(), out);
     return 0;
 }
 
