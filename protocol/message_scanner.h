@@ -32,6 +32,8 @@ struct ScannedByte {
     std::uint8_t channelByte = 0;  // Escrow only: the byte after the 0x8F
     // Index in the bytes of this scan: the tail held from the block before comes first.
     std::size_t position = 0;
+    // This byte among the scanned bytes, valid during the visit; a message's bytes follow it.
+    const std::uint8_t* at = nullptr;
 };
 
 // The one recognition of the acceptor's messages, fed block by block. A block that ends
@@ -49,6 +51,9 @@ public:
 
     // The bytes from the block before that the next scan puts first.
     std::span<const std::uint8_t> heldTail() const { return {held_.data(), heldCount_}; }
+
+    // Heap kept for joining a held tail to the next block: the largest such block so far.
+    std::size_t MemoryBytes() const { return joined_.capacity(); }
 
 private:
     std::array<std::uint8_t, 2> held_{};
@@ -105,6 +110,7 @@ void MessageScanner::Scan(std::span<const std::uint8_t> block, Visit&& visit) {
         s.byte = b;
         s.channelByte = 0;
         s.position = i;
+        s.at = bytes.data() + i;
         const bool secondIs8F = i + 1 < n && bytes[i + 1] == wire::kMessageSecond;
         const Scanned leftOver = i >= messageEnd ? Scanned::Ignored : Scanned::MessagePart;
         switch (wire::Classify(b)) {
