@@ -202,7 +202,7 @@ std::size_t TrafficReading::MemoryBytes() const {
 }
 
 void TrafficReading::Emit(TrafficEvent& event) {
-    ++tallies_.events;
+    event.sequence = tallies_.events++;
     tallies_.logLines += static_cast<std::uint64_t>(LinesOf(event.kind));
     if (visit_) visit_(event);
 }
@@ -322,6 +322,7 @@ void TrafficReading::OnScanned(const ScannedByte& s) {
     }
     if (s.kind == Scanned::MessagePart) return;
     FlushIgnored();
+    const std::uint64_t sequence = tallies_.events;  // the one Emit gives this event
     TrafficEvent e;
     e.first = s.position < carried_ ? prevFirst_ : blockFirst_;
     e.time = e.since = blockLast_;
@@ -333,7 +334,7 @@ void TrafficReading::OnScanned(const ScannedByte& s) {
             e.bytes = {s.at, 2};
             ++tallies_.powerUps;
             note_.open = false;  // a restarted acceptor holds no note
-            Owe({wire::kAccept, EventKind::PowerUp, blockLast_, 0, 0});
+            Owe({wire::kAccept, EventKind::PowerUp, blockLast_, 0, 0, sequence});
             break;
         case Scanned::Escrow:
             e.kind = EventKind::EscrowHeld;
@@ -360,7 +361,7 @@ void TrafficReading::OnScanned(const ScannedByte& s) {
         case Scanned::AckRequest:
             e.kind = EventKind::AckRequest;
             ++tallies_.ackRequests;
-            Owe({wire::kAccept, EventKind::AckRequest, blockLast_, 0, 0});
+            Owe({wire::kAccept, EventKind::AckRequest, blockLast_, 0, 0, sequence});
             break;
         case Scanned::Ignored:
         case Scanned::MessagePart:
@@ -396,6 +397,7 @@ void TrafficReading::Escrow(TrafficEvent& e, std::uint8_t channelByte) {
     note_.open = true;
     note_.channel = channel;
     note_.heldAt = blockLast_;
+    note_.asking = tallies_.events;  // the sequence this escrow event is about to get
     stackChannel_ = channel;
     e.channel = channel;
     const auto index = static_cast<std::size_t>(channel - 1);
@@ -424,7 +426,7 @@ void TrafficReading::Escrow(TrafficEvent& e, std::uint8_t channelByte) {
     }
     if (byRule) {
         note_.decided = true;
-        Owe({*byRule, EventKind::EscrowHeld, blockLast_, channel, note_.serial});
+        Owe({*byRule, EventKind::EscrowHeld, blockLast_, channel, note_.serial, note_.asking});
     }
 }
 
@@ -435,6 +437,7 @@ void TrafficReading::Stacked(TrafficEvent& e) {
     stackChannel_ = 0;
     if (tallies_.credit) {
         tallies_.credit = CreditAfter(*tallies_.credit, escrowValue_);
+        tallies_.channels[static_cast<std::size_t>(e.channel)].credited += escrowValue_;
         e.value = escrowValue_;
     }
     if (!note_.open) return;
@@ -497,6 +500,7 @@ void TrafficReading::AnswerOwed(TrafficEvent& e, const Owed& owed, AnswerBasis b
     e.since = owed.blockLast;
     e.duration = Difference(e.time, e.since);
     e.channel = owed.channel;
+    e.asking = owed.asking;
     tallies_.answerLatency.Add(e.duration);
     if (owed.asked != EventKind::EscrowHeld) {
         e.answer = AnswerKind::Acknowledge;
@@ -519,6 +523,7 @@ void TrafficReading::AnswerNote(TrafficEvent& e, AnswerBasis basis, std::uint8_t
     e.answered = EventKind::EscrowHeld;
     e.answer = byte == wire::kAccept ? AnswerKind::Accept : AnswerKind::Reject;
     e.channel = note_.channel;
+    e.asking = note_.asking;
     e.since = note_.heldAt;
     e.duration = Difference(e.time, e.since);
     e.late = !note_.open;

@@ -111,6 +111,7 @@ enum class AnswerBasis : std::uint8_t { Rule, Decision, Unknown };
 
 struct TrafficEvent {
     EventKind kind = EventKind::Ignored;
+    std::uint64_t sequence = 0;  // 0, 1, 2, ... in the order handed out
     // When the event's first byte came (an acceptor event: its block's first byte), and when it
     // was complete for the host (its block's last byte). A host byte: both its time.
     std::int64_t first = 0;
@@ -129,6 +130,7 @@ struct TrafficEvent {
     AnswerBasis basis = AnswerBasis::Unknown;
     EventKind answered = EventKind::PowerUp;  // PowerUp, AckRequest or EscrowHeld
     bool late = false;                        // the note had ended before this answer
+    std::uint64_t asking = 0;                 // the sequence of the event answered
     const PortIdentity* port = nullptr;       // PortOpened only
 };
 
@@ -168,6 +170,7 @@ struct ChannelTally {
     std::uint64_t stacked = 0;   // 0x10, on the channel credited
     std::uint64_t returned = 0;  // 0x11, on the note it ended
     std::uint64_t refused = 0;   // notes answered 0x0F, each once
+    std::int64_t credited = 0;   // the values its 0x10 added to the credit, not wrapped
 };
 
 struct TrafficTallies {
@@ -238,6 +241,7 @@ private:
         std::int64_t blockLast;
         int channel;
         std::uint64_t note;  // the note's serial for an escrow
+        std::uint64_t asking;
     };
     struct Note {
         std::uint64_t serial = 0;  // 0: none yet
@@ -247,6 +251,7 @@ private:
         int channel = 0;
         std::int64_t heldAt = 0;
         std::int64_t decidedAt = 0;
+        std::uint64_t asking = 0;
         std::optional<std::int32_t> value;
     };
 

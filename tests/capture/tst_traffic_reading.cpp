@@ -6,6 +6,7 @@
 
 #include "capture/capture_format.h"
 #include "capture/traffic_reading.h"
+#include "capture/traffic_tee.h"
 #include "protocol/engine.h"
 #include "protocol/operator_commands.h"
 #include "protocol/shared_state.h"
@@ -49,7 +50,8 @@ std::string Describe(const TrafficEvent& e) {
             return d + QString::asprintf(" %02X", e.byte).toStdString();
         case EventKind::Answer:
             return d + " " + kAnswers[int(e.answer)] + " " + kBases[int(e.basis)] + " " +
-                   std::to_string(e.duration) + (e.late ? " late" : "");
+                   std::to_string(e.duration) + (e.late ? " late" : "") + " #" +
+                   std::to_string(e.asking);
         case EventKind::Silence:
             return d + " " + std::to_string(e.duration);
         case EventKind::Ignored:
@@ -67,6 +69,7 @@ struct Read {
 Read ReadCapture(const std::string& text, ReadingOptions options = {}) {
     Read r;
     TrafficReading reading(std::move(options), [&](const TrafficEvent& e) {
+        QCOMPARE(e.sequence, r.events.size());
         r.events.push_back(Describe(e));
         for (const std::string& line : LogLines(e))
             r.lines.push_back(line);
@@ -96,20 +99,20 @@ const std::string kSession =
 
 const Texts kSessionEvents{"port 0",
                            "power-up 1145",
-                           "answer 4000 ack unknown 2855",
+                           "answer 4000 ack unknown 2855 #1",
                            "enable 10000",
                            "poll 1500000",
                            "status 1551000 3E",
                            "poll 3000000",
                            "escrow 3052291 ch1=5",
-                           "answer 3352291 accept unknown 300000",
+                           "answer 3352291 accept unknown 300000 #7",
                            "stacked 3900000 ch1 held 847709 +5",
                            "escrow 5002291 ch4=50",
-                           "answer 5010000 reject unknown 7709",
+                           "answer 5010000 reject unknown 7709 #10",
                            "returned 5500000 ch4 held 497709",
                            "escrow 6002291 ch2=10",
                            "returned 16000000 ch2 held 9997709",
-                           "answer 16500000 accept unknown 10497709 late",
+                           "answer 16500000 accept unknown 10497709 late #13",
                            "silence 30000000 14000000",
                            "escrow 30002291 ch3=20",
                            "logged 30101145",
@@ -170,13 +173,13 @@ private slots:
             std::uint64_t unticked;
         } rows[] = {
             {{std::nullopt, Values()},
-             {"ack unknown 2855", "accept unknown 300000", "reject unknown 7709",
-              "accept unknown 10497709 late"},
+             {"ack unknown 2855 #1", "accept unknown 300000 #7", "reject unknown 7709 #10",
+              "accept unknown 10497709 late #13"},
              "4:7709/10497709/10497709",
              0},
             {{host, std::nullopt},
-             {"ack rule 2855", "accept decision 300000", "reject rule 7709",
-              "accept decision 10497709 late"},
+             {"ack rule 2855 #1", "accept decision 300000 #7", "reject rule 7709 #10",
+              "accept decision 10497709 late #13"},
              "2:2855/7709/7709",
              1},
         };
@@ -198,6 +201,7 @@ private slots:
             QCOMPARE(Quantiles(t.heldToHandBack), std::string("1:9997709/9997709/9997709"));
             QCOMPARE(t.refusedUnticked, row.unticked);
             QCOMPARE(t.credit, std::optional<std::int32_t>(5));
+            QCOMPARE(t.channels[1].credited, 5);
             const std::uint64_t perChannel[][4] = {
                 {0, 0, 0, 0}, {1, 1, 0, 0}, {1, 0, 1, 0}, {1, 0, 0, 0}, {1, 0, 1, 1}};
             for (int c = 0; c < 5; ++c) {
@@ -237,8 +241,8 @@ private slots:
             const bool powerUpWhole = cut >= 2;
             const Texts expected{
                 powerUpWhole ? "power-up 10" : "power-up 200", "escrow 200 ch6",
-                powerUpWhole ? "answer 250 ack unknown 240" : "answer 250 ack unknown 50",
-                "answer 260 reject unknown 60"};
+                powerUpWhole ? "answer 250 ack unknown 240 #0" : "answer 250 ack unknown 50 #0",
+                "answer 260 reject unknown 60 #1"};
             QCOMPARE(events, expected);
             QCOMPARE(escrowFirst, cut >= 3 ? 0 : 100);
         }
@@ -306,6 +310,21 @@ private slots:
                             tallies.rejectedByDecision}),
                 (std::array{row.late, row.neverDecided, row.notANumber, row.rejectedByDecision}));
         }
+    }
+
+    // A live link gives the block's last byte, through a tee as well; a capture's is estimated.
+    void liveBlockEndOverEstimate() {
+        TrafficReading reading;
+        TrafficTee tee;
+        tee.Add(&reading);
+        tee.PortOpened(kT0, {"COM1", "/dev/ttyS0", "9600,E,8,1"});
+        tee.BlockEnded(kT0 + 5000);
+        tee.Received(kT0, Bytes{0x80, 0x8F});
+        tee.Received(kT0 + 10'000, Bytes{0xA1, 0x3E, 0x3E});  // ends 2291 us later
+        tee.Sent(kT0 + 20'000, 0x02);
+        tee.Sent(kT0 + 30'000, 0x02);
+        QCOMPARE(reading.tallies().answerLatency.Quantile(0), 15'000);
+        QCOMPARE(reading.tallies().answerLatency.max(), 30'000 - 12'291);
     }
 
     // Random traffic cut into random blocks, now and then on a new port: the reading's received
