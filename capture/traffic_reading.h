@@ -35,13 +35,14 @@
 //
 // Notes. An escrow message holds a note until the next 0x10 (stacked) or 0x11 (returned); a
 // power-up ends it too, and a new escrow message takes its place. An answer that comes after the
-// note ended is late. A note that no answer decided before the next escrow message or Finish
-// was never decided; one the acceptor returned before any decision was handed back. The credit
-// is the 8-digit display's: each 0x10 adds the held value of the last note whose value counts,
-// 32-bit signed addition, |sum| mod 10^8. With a profile that is the last escrow of a ticked
-// channel whose caption is a number, as in the engine; without one, the last note the host
-// accepted. A 0x10 is counted on the channel of the last escrow message since the previous
-// 0x10, as the credit adds it (channel 0 when none announced it); a 0x11 on the note it ends.
+// note ended is late (never one by rule: the engine sent it as it handled the message). A note
+// that no answer decided before the next escrow message or Finish was never decided; one the
+// acceptor returned before any decision was handed back. The credit is the 8-digit display's:
+// each 0x10 adds the held value of the last note whose value counts, 32-bit signed addition,
+// |sum| mod 10^8. With a profile that is the last escrow of a ticked channel whose caption is a
+// number, as in the engine; without one, the last note the host accepted. A 0x10 is counted on
+// the channel of the last escrow message since the previous 0x10, as the credit adds it (channel
+// 0 when none announced it); a 0x11 on the note it ends (channel 0 when none was held).
 //
 // Memory is bounded whatever the session's length except for the duration samples, which are
 // kept exactly up to DurationTally::kExactLimit each and in buckets beyond. Events are handed to
@@ -77,7 +78,8 @@ struct HostProfile {
 
 struct ReadingOptions {
     std::optional<HostProfile> host;
-    // Without a host: the bill value table, for the notes' values and the credit.
+    // Without a host: the bill value table, for the notes' values and the credit. With a host its
+    // captions are the values.
     std::optional<std::array<std::string, 16>> values;
     // Longer than this without a byte from the acceptor is a Silence event; 0: none.
     std::int64_t silenceMicros = 10'000'000;
@@ -173,6 +175,10 @@ struct ChannelTally {
     std::int64_t credited = 0;   // the values its 0x10 added to the credit, not wrapped
 };
 
+// norva-cli's summary reads, with its own profile: stacked (total, channels 1..16, unannounced =
+// channel 0), credit, refused (unticked, not a number), returned, rejected_by_policy
+// (rejectedByDecision), status_codes, power_ups, bytes_ignored, answer_latency_ms (answerLatency)
+// and escrow_hold_ms (heldToDecision), the times divided by 1000.
 struct TrafficTallies {
     // Index 1..16; index 0 counts a 0x10 or 0x11 that no escrow message announced.
     std::array<ChannelTally, 17> channels{};
