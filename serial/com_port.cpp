@@ -144,7 +144,8 @@ OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::st
         return result;
     };
 
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int access = handle->access_ == PortHandle::Access::ReadOnly ? O_RDONLY : O_RDWR;
+    const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(FailureForErrno(path, errno));
     termios saved{};
     if (::tcgetattr(fd, &saved) != 0) {
@@ -189,7 +190,9 @@ OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::st
 
 bool SendByte(PortHandle* handle, std::uint8_t byte) {
     std::lock_guard lock(handle->mutex_);
-    if (handle->state_ != PortHandle::State::Open) return false;
+    if (handle->state_ != PortHandle::State::Open ||
+        handle->access_ == PortHandle::Access::ReadOnly)
+        return false;
     for (;;) {
         const ssize_t n = ::write(handle->fd_, &byte, 1);
         if (n == 1) return true;

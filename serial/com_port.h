@@ -18,8 +18,11 @@ struct OpenResult;
 class PortHandle {
 public:
     enum class State { NotOpen, Failed, Open };
+    // A tap's input is only ever listened to: opened for reading alone, so not even a stray
+    // write can reach the line it hears.
+    enum class Access { ReadWrite, ReadOnly };
 
-    PortHandle() = default;
+    explicit PortHandle(Access access = Access::ReadWrite) : access_(access) {}
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
     ~PortHandle();
@@ -32,6 +35,7 @@ public:
     // The device and line settings of the last successful open, kept for a reopen.
     std::string devicePath() const;
     std::string modeString() const;
+    Access access() const { return access_; }
 
 private:
     friend OpenResult OpenPort(PortHandle*, const std::string&, const std::string&);
@@ -41,6 +45,7 @@ private:
     friend void ReleaseComPort(PortHandle*);
 
     mutable std::mutex mutex_;  // guards the fields and makes each write one whole byte
+    const Access access_;
     State state_ = State::NotOpen;
     int fd_ = -1;
     termios saved_{};
@@ -74,7 +79,8 @@ OpenResult OpenPort(PortHandle* handle, const std::string& portName, const std::
 OpenResult OpenDevice(PortHandle* handle, const std::string& devicePath,
                       const std::string& modeString);
 
-// Writes exactly one byte; false when it did not go out. Safe from any thread.
+// Writes exactly one byte; false when it did not go out, and always on a read-only handle.
+// Safe from any thread.
 bool SendByte(PortHandle* handle, std::uint8_t byte);
 
 // Restores the saved line settings and closes the descriptor. The handle then reads "not open",
