@@ -1,0 +1,69 @@
+#include "link/tap.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+
+namespace norva {
+
+TapLink::TapLink(TapOrder::Sink& sink, QObject* parent)
+    : QObject(parent), sink_(sink), due_(new QTimer(this)) {
+    due_->setSingleShot(true);
+    connect(due_, &QTimer::timeout, this, &TapLink::Drain);
+}
+
+TapLink::~TapLink() {
+    // The inputs' thread wakes this object; it must not outlive it.
+    inputs_.reset();
+}
+
+Result<std::string> TapLink::Open(const PortIdentity& host, const PortIdentity& device) {
+    Close();
+    host_ = host;
+    device_ = device;
+    TapInputs::Setup setup{
+        host, device,
+        [this] { QMetaObject::invokeMethod(this, &TapLink::Drain, Qt::QueuedConnection); }};
+    Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open(std::move(setup));
+    if (!opened.ok()) return opened.outcome();
+    inputs_ = std::move(opened).value();
+    order_.emplace(
+        TapOrder::Setup{std::int64_t{kQuietMs} * 1000, inputs_->boundMicros(), kBlockSize}, sink_);
+    return inputs_->warnings();
+}
+
+void TapLink::Close() {
+    if (!inputs_) return;
+    inputs_->Stop();
+    Drain();
+    order_->Finish();
+    emit Handled();
+    inputs_.reset();
+    due_->stop();
+}
+
+void TapLink::Drain() {
+    if (!inputs_) return;
+    const std::int64_t heard = inputs_->Take([this](TapSide side, const Block& block) {
+        if (block.event == LineEvent::None)
+            order_->Read(side, block.firstByteUnixMicros, block.bytes);
+        else
+            order_->LineChanged(side, block.event == LineEvent::Gone, block.firstByteUnixMicros);
+    });
+    order_->Advance(heard);
+    emit Handled();
+    Schedule();
+}
+
+void TapLink::Schedule() {
+    const std::optional<std::int64_t> due = order_->NextDue();
+    if (!due) {
+        due_->stop();
+        return;
+    }
+    const std::int64_t waitMicros = std::max<std::int64_t>(*due - inputs_->Now(), 0);
+    // A millisecond late rather than early, so the time has passed when it fires.
+    due_->start(static_cast<int>(std::min<std::int64_t>(waitMicros / 1000 + 1, INT_MAX)));
+}
+
+}  // namespace norva
