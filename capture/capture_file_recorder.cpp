@@ -55,6 +55,12 @@ void CaptureFileRecorder::Sent(std::int64_t unixMicros, std::uint8_t byte) {
     AfterEvent();
 }
 
+void CaptureFileRecorder::Comment(std::string_view text) {
+    if (fd_ < 0) return;
+    AppendCommentLine(pending_, text);
+    AfterEvent();
+}
+
 void CaptureFileRecorder::AfterEvent() {
     if (Clock::now() - lastFlush_ >= kFlushEvery)
         Flush();
