@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_tap.h"
 #include "measured_program.h"
 #include "program_driver.h"
 #include "results_table.h"
@@ -45,7 +46,8 @@ void Usage(const char* name) {
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
                  "          [--core-only | --program-only]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget] [--benchmark_...]\n",
+                 "          [--only start-up,idle,latency,flood,memory,budget,tap-order]\n"
+                 "          [--benchmark_...]\n",
                  name);
 }
 
@@ -315,6 +317,32 @@ void AddLinkRows(norva::bench::ResultsTable& table,
         [](double v) { return Fixed(v, 3) + " %"; }, [](double v) { return v < 0.1; });
 }
 
+void AddTapRows(norva::bench::ResultsTable& table,
+                const std::vector<norva::bench::TapOrderFigures>& runs) {
+    using Figures = norva::bench::TapOrderFigures;
+    if (runs.empty()) return;
+    const auto ms = [](double v) { return Fixed(v, 3) + " ms"; };
+    const auto count = [](double v) { return Fixed(v, 0); };
+    const std::string pairs = Fixed(double(runs.front().pairs), 0);
+    table.Add("Tap order on pseudo-terminals: pairs written 0 to 10 ms apart", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.pairs); }), count);
+    table.Add("Tap order: pairs timed in the wrong order", "0",
+              PerRun(runs, [](const Figures& f) { return double(f.inverted); }), count,
+              [](double v) { return v == 0; });
+    table.Add("Tap order: pairs read in one pass (timed alike: marked uncertain)", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.tied); }), count);
+    table.Add("Tap order: widest gap read in one pass", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.widestTiedGapMicros) / 1000; }),
+              ms);
+    table.Add("Tap order: read timed after the write, p99", "—",
+              PerRun(runs, [](const Figures& f) { return f.lateP99Ms; }), ms);
+    table.Add("Tap order: read timed after the write, p99.9", "≤ the bound's 20 ms",
+              PerRun(runs, [](const Figures& f) { return f.lateP999Ms; }), ms,
+              [](double v) { return v <= 20; });
+    table.Add("Tap order: read timed after the write, slowest", "—",
+              PerRun(runs, [](const Figures& f) { return f.lateMaxMs; }), ms);
+}
+
 void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<CollectingReporter>& runs) {
     if (runs.empty()) return;
     for (const std::string& name : runs.front().order) {
@@ -351,6 +379,12 @@ int main(int argc, char** argv) {
         Usage(argv[0]);
         return 2;
     }
+    const auto& only = options.driver.only;
+    if (!only.empty() && std::all_of(only.begin(), only.end(), [](const std::string& name) {
+            return name.rfind("tap-", 0) == 0;
+        })) {
+        options.core = options.program = false;
+    }
 
     // The real window system where there is one to be had: a private X server.
     std::unique_ptr<VirtualDisplay> display;
@@ -380,7 +414,17 @@ int main(int argc, char** argv) {
     std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
+    std::vector<norva::bench::TapOrderFigures> tapRuns;
+    const auto named = [&options](const char* measurement) {
+        const auto& only = options.driver.only;
+        return std::find(only.begin(), only.end(), measurement) != only.end();
+    };
     for (int run = 0; run < options.runs; ++run) {
+        // The tap's measurements are long; they run only when named.
+        if (named("tap-order")) {
+            std::fprintf(stderr, "run %d: the tap's order\n", run + 1);
+            tapRuns.push_back(norva::bench::MeasureTapOrder(options.driver.trials));
+        }
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
@@ -398,6 +442,7 @@ int main(int argc, char** argv) {
     norva::bench::ResultsTable table(options.runs);
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
+    AddTapRows(table, tapRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];

@@ -23,6 +23,7 @@ namespace {
 constexpr std::int64_t kUsbFrameMicros = 1'000;
 constexpr std::int64_t kDefaultLatencyTimerMs = 16;
 constexpr int kUartTimeoutCharacters = 4;
+constexpr int kNoStopEventMs = 100;
 
 std::int64_t MonotonicMicros() {
     using namespace std::chrono;
@@ -156,8 +157,10 @@ void TapInputs::Run() {
             fds[1 + i].fd = waiting_[i] ? -1 : (side == TapSide::Host ? host_ : device_).fd();
             waitingAny = waitingAny || waiting_[i];
         }
+        // Without a stop descriptor the stop flag is looked at a few times a second instead.
+        const int wait = waitingAny ? kReopenRetryMs : stopEvent_.valid() ? -1 : kNoStopEventMs;
         busy_ = false;
-        const int ready = ::poll(fds, 3, waitingAny ? kReopenRetryMs : -1);
+        const int ready = ::poll(fds, 3, wait);
         busy_ = true;
         const std::int64_t now = Now();
         passStart_ = now;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -171,6 +172,54 @@ private slots:
         QVERIFY(!second.ok());
         QVERIFY2(second.text().find(says.toStdString()) != std::string::npos,
                  second.text().c_str());
+    }
+
+    // What holds an input's bytes back, from what the device is.
+    void latencyByDevice_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("latencyTimer");  // the sysfs file's text; empty: no file
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<qint64>("micros");
+        QTest::newRow("FTDI at 1 ms") << "ttyUSB0"
+                                      << "1\n"
+                                      << "9600,E,8,1" << 2'000LL;
+        QTest::newRow("FTDI at its default") << "ttyUSB1"
+                                             << "16\n"
+                                             << "" << 17'000LL;
+        QTest::newRow("USB without a timer") << "ttyUSB2"
+                                             << ""
+                                             << "" << 17'000LL;
+        QTest::newRow("a nonsense timer") << "ttyUSB3"
+                                          << "0\n"
+                                          << "" << 17'000LL;
+        QTest::newRow("CDC ACM") << "ttyACM0"
+                                 << ""
+                                 << "" << 17'000LL;
+        QTest::newRow("UART at 9600,E,8,1") << "ttyS0"
+                                            << ""
+                                            << "9600,E,8,1" << 5'580LL;
+        QTest::newRow("UART at 115200,N,8,1") << "ttyS1"
+                                              << ""
+                                              << "115200,N,8,1" << 1'344LL;
+    }
+    void latencyByDevice() {
+        QFETCH(QString, name);
+        QFETCH(QString, latencyTimer);
+        QFETCH(QString, mode);
+        QFETCH(qint64, micros);
+        QTemporaryDir dev, sys;
+        const std::string node = dev.filePath(name).toStdString();
+        std::ofstream(node).put('\n');
+        if (!latencyTimer.isEmpty()) {
+            const QString folder = sys.filePath("bus/usb-serial/devices/" + name);
+            QVERIFY(QDir().mkpath(folder));
+            std::ofstream(folder.toStdString() + "/latency_timer") << latencyTimer.toStdString();
+        }
+        QCOMPARE(InputLatencyMicros(node, mode.toStdString(),
+                                    {dev.path().toStdString(), sys.path().toStdString()}),
+                 micros);
+        PtyPair pty;
+        QCOMPARE(InputLatencyMicros(pty.slavePath(), mode.toStdString()), 0);
     }
 
     // A pulled adapter is said gone, waited for and heard again once its path is back.

@@ -108,7 +108,8 @@ void TapSession::HostByte(std::int64_t time, std::uint8_t byte, bool uncertain) 
 
 void TapSession::LineChanged(TapSide side, bool gone, std::int64_t time) {
     const PortIdentity& port = side == TapSide::Host ? setup_.host : setup_.device;
-    const std::string label = port.portName.empty() ? "" : "Com" + port.portName.substr(3) + ": ";
+    const std::string label =
+        port.portName.size() > 3 ? "Com" + port.portName.substr(3) + ": " : std::string();
     setup_.printNotice("tap " + std::string(side == TapSide::Host ? "host " : "device ") + label +
                        port.devicePath + (gone ? " gone" : " back"));
     // The acceptor's line opened again starts a new stretch of traffic, as a reconnection does.

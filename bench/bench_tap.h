@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace norva::bench {
+
+// How well the tap's two inputs order what they hear, on pseudo-terminals: pairs of one byte
+// written to each line at a known gap (either line first, gaps of 0 to 10 ms), read by the tap's
+// own inputs.
+struct TapOrderFigures {
+    std::uint64_t pairs = 0;
+    std::uint64_t inverted = 0;  // the later byte timed before the earlier one
+    std::uint64_t tied = 0;      // both timed alike: read in one pass
+    std::int64_t widestTiedGapMicros = 0;
+    // How late each read was timed after its byte was written.
+    double lateP50Ms = 0, lateP99Ms = 0, lateP999Ms = 0, lateMaxMs = 0;
+};
+
+TapOrderFigures MeasureTapOrder(int rounds);
+
+}  // namespace norva::bench
