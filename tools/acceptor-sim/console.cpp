@@ -17,6 +17,21 @@ void WriteAll(int fd, std::string_view text) {
     }
 }
 
+std::string HexText(std::uint8_t byte) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+}
+
+std::string HexText(const std::uint8_t* bytes, std::size_t count) {
+    std::string text;
+    text.reserve(count * 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) text += ' ';
+        text += HexText(bytes[i]);
+    }
+    return text;
+}
+
 std::string Stamp(std::chrono::steady_clock::time_point start) {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now() - start).count();

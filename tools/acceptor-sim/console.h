@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -8,6 +10,10 @@ namespace norva::sim {
 
 // Writes all of text; when nobody reads any more it gives up, and the device goes on regardless.
 void WriteAll(int fd, std::string_view text);
+
+// "8F", and "81 8F 40" for several bytes: how bytes read everywhere the device shows them.
+std::string HexText(std::uint8_t byte);
+std::string HexText(const std::uint8_t* bytes, std::size_t count);
 
 // Seconds since start with milliseconds, right-aligned: "   12.345".
 std::string Stamp(std::chrono::steady_clock::time_point start);
