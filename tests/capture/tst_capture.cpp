@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +16,7 @@
 #include "temp_cwd.h"
 
 using namespace norva;
+using namespace std::string_literals;
 
 namespace {
 
@@ -218,6 +221,88 @@ private slots:
         QCOMPARE(ReadCaptureFile("bad.txt").Describe(), "bad.txt:3: bad time 'nonsense" + timeHint);
         QCOMPARE(ReadCaptureFile("absent.txt").Describe(),
                  std::string("absent.txt: cannot read: No such file or directory"));
+    }
+
+    // Whatever the file, a refusal names it, its line and the reason, fit for a terminal.
+    void readerRefusesWhatIsNoCapture() {
+        TempCwd cwd;
+        const std::string head =
+            "# norva-protocol traffic capture\n2026-12-09T03:14:15.000000Z RX 80 8F\n";
+        const std::string longest(kMaxCaptureLineBytes, '#');
+        const struct {
+            const char* name;
+            std::string text;  // empty: made otherwise
+            std::string error;
+        } rows[] = {
+            {"cut", head + "2026-12-09T03:14:15.100000Z RX 8",
+             "cut:3: cut off: the last line has no line end"},
+            {"cut-comment", head + "# port COM1 /dev/tt",
+             "cut-comment:3: cut off: the last line has no line end"},
+            {"overlong", head + longest + "#\n", "overlong:3: longer than 1048576 bytes"},
+            {"longest", head + longest + "\n", ""},
+            {"zero", head + "2026-12-09T03:14:15.1Z RX 80\0 8F\n"s,
+             "zero:3: a zero byte in the line '2026-12-09T03:14:15.1Z RX 80\\x00 8F'"},
+            {"escape", head + "2026-12-09T03:14:15.100000Z RX 8\x1B[2J\n",
+             "escape:3: bad byte '8\\x1B[2J': expected two hexadecimal digits"},
+            {"folder", "", "folder: cannot read: a folder"},
+            {"fifo", "", "fifo: cannot read: a FIFO"},
+            {"/dev/zero", "", "/dev/zero: cannot read: a character device"},
+        };
+        QVERIFY(::mkdir("folder", 0755) == 0 && ::mkfifo("fifo", 0600) == 0);
+        for (const auto& row : rows) {
+            if (!row.text.empty()) WriteFileBytes(row.name, row.text);
+            QCOMPARE(ReadCaptureFile(row.name).Describe(),
+                     row.error.empty() ? std::string() : row.error);
+        }
+    }
+
+    // Read event by event through a file many times the reader's buffer; the memory figure
+    // itself is the benchmark's, only the gross difference from holding the file is pinned.
+    void readerStreamsALargeFile() {
+        TempCwd cwd;
+        constexpr int kEvents = 600'000;
+        {
+            QFile file("large.txt");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            std::string chunk(kCaptureHeader);
+            chunk += '\n';
+            for (int i = 0; i < kEvents; ++i) {
+                i % 2 ? AppendReceivedLine(chunk, kT0 + i, Bytes{std::uint8_t(i)})
+                      : AppendSentLine(chunk, kT0 + i, 0x0C);
+                if (chunk.size() > 1 << 16) {
+                    file.write(chunk.data(), qint64(chunk.size()));
+                    chunk.clear();
+                }
+            }
+            file.write(chunk.data(), qint64(chunk.size()));
+        }
+        const auto kilobytes = [](const char* field) {
+            QFile status("/proc/self/status");
+            status.open(QIODevice::ReadOnly);
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith(field))
+                    return line.mid(int(std::strlen(field))).trimmed().split(' ')[0].toLongLong();
+            return -1LL;
+        };
+        // Resets the peak, where the kernel allows it.
+        QFile peak("/proc/self/clear_refs");
+        const bool peakReset = peak.open(QIODevice::WriteOnly) && peak.write("5") == 1;
+        peak.close();
+        const long long before = kilobytes("VmRSS:");
+
+        Result<CaptureReader> reader = CaptureReader::Open("large.txt");
+        QVERIFY2(reader.ok(), reader.Describe().c_str());
+        int events = 0;
+        for (Result<bool> more = reader->Next(); more.ok() && more.value(); more = reader->Next()) {
+            const CaptureEvent& event = reader->event();
+            if (event.unixMicros != kT0 + events || event.bytes.size() != 1) break;
+            ++events;
+        }
+        QCOMPARE(events, kEvents);
+        const long long fileKilobytes = QFileInfo("large.txt").size() / 1024;
+        if (peakReset)
+            QVERIFY2(kilobytes("VmHWM:") - before < fileKilobytes / 4,
+                     qPrintable(QString::number(kilobytes("VmHWM:") - before)));
     }
 
     void recordingAppendsAndFlushesWithinASecond() {
