@@ -130,9 +130,11 @@ Outcome Bad(std::string why) {
 
 // A piece of the line quoted in a reason, fit for a terminal.
 std::string Quoted(std::string_view text, std::size_t most) {
-    std::string quoted = "'" + Printable(text.substr(0, most));
+    std::string quoted(1, '\'');
+    quoted += Printable(text.substr(0, most));
     if (text.size() > most) quoted += "...";
-    return quoted + "'";
+    quoted += '\'';
+    return quoted;
 }
 
 Outcome ParseEventLine(std::string_view line, CaptureEvent& event) {
@@ -198,6 +200,7 @@ Result<bool> ParseLine(std::string_view line, bool ended, CaptureEvent& event) {
     if (line.find('\0') != std::string_view::npos)
         return Bad("a zero byte in the line " + Quoted(line, 200));
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A port line is taken as it stands: a device path or an empty mode may end in a blank.
     const bool port = line.starts_with(kPortPrefix);
     if (!port) {
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
@@ -205,7 +208,6 @@ Result<bool> ParseLine(std::string_view line, bool ended, CaptureEvent& event) {
     }
     // Whatever a cut line still reads as, it is not what was written.
     if (!ended && !line.empty()) return Bad("cut off: the last line has no line end");
-    // Taken as it stands: a device path or an empty mode may end in a blank.
     if (!port && (line.empty() || line.starts_with('#'))) return false;
     const Outcome parsed =
         port ? ParsePortLine(line.substr(kPortPrefix.size()), event) : ParseEventLine(line, event);

@@ -267,17 +267,15 @@ void Simulator::WatchEscrow() {
 }
 
 void Simulator::Send(const Bytes& bytes) {
-    const Written written = WriteToLine(setup_.lineFd, bytes, stopSeen_ ? -1 : setup_.stopFd,
+    // Once a stop is pending the stop descriptor stays readable, so no write waits any more.
+    const Written written = WriteToLine(setup_.lineFd, bytes, setup_.stopFd,
                                         [this](std::span<const std::uint8_t> piece) {
                                             if (setup_.taps)
                                                 setup_.taps->FromDevice(piece, console_);
                                         });
     if (written.bytes > 0)
         console_.Print(console_.Stamp() + " >> " + HexText(bytes.data(), written.bytes));
-    if (written.stopped) {
-        // The loop sees the stop next; nothing more waits for the line meanwhile.
-        stopSeen_ = true;
-    } else if (written.bytes < bytes.size()) {
+    if (written.bytes < bytes.size() && !written.stopped) {
         console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - written.bytes) +
                                 " of " + std::to_string(bytes.size()) + " bytes not sent");
     }

@@ -109,7 +109,6 @@ private:
     Clock::time_point nextSoak_{};
     bool soakSkipping_ = false;
     std::optional<Clock::time_point> escrowDeadline_;
-    bool stopSeen_ = false;
     bool finished_ = false;
     int exitCode_ = 0;
 };
