@@ -153,6 +153,14 @@ private slots:
             << QStringList{" << 30   capture --   DIFFERS",
                            "replay: answers matched 2, differed 1; " + polls}
             << false;
+        QTest::newRow("answers after the last block")
+            << Capture("02", 300) +
+                   "2026-12-09T03:14:17.000000Z RX 80 8F\n2026-12-09T03:14:17.060000Z TX 02\n"
+            << 0x02 << -1 << 0
+            << QStringList{" >> 80 8F", powerUp,
+                           "replay: answers matched 3, differed 0; polls set aside: 1 in the "
+                           "capture, 2 from the host"}
+            << false;
         QTest::newRow("all match on a device")
             << Capture("02", 300) << 0x02 << -1 << 0
             << QStringList{powerUp, " << 02   capture 02   match",

@@ -52,12 +52,14 @@ Result<ReplayFeed::Totals> ReplayFeed::Check() {
 
 Result<ReplayFeed::Step> ReplayFeed::Next() {
     Step step;
-    while (blocksGiven_ < blockLimit_) {
+    for (;;) {
         const Result<bool> more = reader_.Next();
         if (!more.ok()) return more.outcome();
         if (!more.value()) break;
         const CaptureEvent& event = reader_.event();
         if (event.kind == TrafficKind::Received) {
+            // What was added to the file since the check is not played.
+            if (blocksGiven_ == blockLimit_) break;
             const std::int64_t gap = blocksGiven_ == 0 ? 0 : event.unixMicros - lastBlockAt_;
             // A wall clock set back during the session gives no negative wait.
             step.block = Block{event.bytes, std::max<std::int64_t>(gap, 0)};
