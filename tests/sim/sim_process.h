@@ -15,9 +15,10 @@
 
 class Sim {
 public:
-    // Standard input from a file when one is named, else a pipe the test types into.
-    explicit Sim(const QStringList& args, const QString& input = {}) {
+    // Standard input and output from and to files when they are named, else pipes to the test.
+    explicit Sim(const QStringList& args, const QString& input = {}, const QString& output = {}) {
         if (!input.isEmpty()) process_.setStandardInputFile(input);
+        if (!output.isEmpty()) process_.setStandardOutputFile(output);
         process_.start(QStringLiteral(NORVA_ACCEPTOR_SIM), args);
         process_.waitForStarted(kPatienceMs);
     }

@@ -1,4 +1,5 @@
 // The real executable: its pseudo-terminal and link, a real device, scripts, and how it fails.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,6 +234,29 @@ private slots:
         }
         for (const QString& path : {link, hostTap, deviceTap})
             QVERIFY(!QFileInfo(path).isSymLink());
+    }
+
+    // A reader that stops reading standard output holds up the device, never a stop signal.
+    void stopNeverWaitsForAPausedReader() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("acceptor");
+        const QString out = dir.filePath("out");
+        QVERIFY(::mkfifo(out.toLocal8Bit().constData(), 0600) == 0);
+        const int paused = ::open(out.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+        Sim sim({"--link", link}, {}, out);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), kPatienceMs);
+        const HostEnd host(link);
+        // Polls until the answers stop: the device waits for its standard output.
+        bool stalled = false;
+        for (int round = 0; round < 500 && !stalled; ++round) {
+            WriteBytes(host.fd, Bytes(100, 0x0C));
+            stalled = ReadBytes(host.fd, round == 0 ? 102 : 100, 300).size() < 100;
+        }
+        QVERIFY(stalled);
+        sim.Signal(SIGINT);
+        QCOMPARE(sim.Finished(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        ::close(paused);
     }
 
     void badInvocations() {

@@ -111,7 +111,7 @@ Result<std::vector<std::string>> TakeTapLinks(const std::vector<std::string>& ar
             while (paths.size() < 2 && i + 1 < args.size() && isPath(args[i + 1]))
                 paths.push_back(args[++i]);
             if (paths.size() < 2 || paths[0].empty())
-                return Bad("--tap-links needs two paths: HOST_PATH DEVICE_PATH");
+                return Bad("--tap-links needs two paths: HOST DEVICE");
             o.tapHostLink = paths[0];
             o.tapDeviceLink = paths[1];
             continue;
@@ -249,8 +249,8 @@ Replay:
   also when stopped early.
 
 Tap links:
-  --tap-links HOST_PATH DEVICE_PATH works in every mode. A program that listens as a tap opens
-  the two links as two serial ports, raw, and only reads them. Bytes that pass while nobody has
+  --tap-links HOST DEVICE works in every mode. A program that listens as a tap opens the
+  two links as two serial ports, raw, and only reads them. Bytes that pass while nobody has
   a tap open are not kept for it, as on a cable with nothing plugged in; a tap whose reader does
   not keep up loses what its pseudo-terminal cannot take, never holding up the device, and the
   bytes lost are counted on standard error.

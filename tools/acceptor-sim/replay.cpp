@@ -81,7 +81,7 @@ Result<ReplayFeed::Step> ReplayFeed::Next() {
 Replayer::Replayer(ReplaySetup setup, ReplayFeed feed)
     : setup_(std::move(setup)),
       feed_(std::move(feed)),
-      console_(setup_.outFd, setup_.errFd),
+      console_(setup_.outFd, setup_.errFd, setup_.stopFd),
       lastPlay_(console_.start()),
       lastHostByte_(console_.start()),
       lineResumeAt_(console_.start()) {}

@@ -29,7 +29,7 @@ int MsUntil(Simulator::Clock::time_point due, Simulator::Clock::time_point now) 
 }  // namespace
 
 Simulator::Simulator(SimulatorSetup setup)
-    : setup_(std::move(setup)), console_(setup_.outFd, setup_.errFd) {}
+    : setup_(std::move(setup)), console_(setup_.outFd, setup_.errFd, setup_.stopFd) {}
 
 void Simulator::Start() {
     const auto now = Clock::now();
@@ -214,7 +214,7 @@ void Simulator::Execute(const Command& command) {
             Apply(acceptor_.SetQuiet(false));
             break;
         case Command::Kind::Help:
-            WriteAll(setup_.errFd, CommandHelp());
+            WriteAll(setup_.errFd, CommandHelp(), setup_.stopFd);
             break;
         case Command::Kind::Quit:
             Finish(kExitOk);
