@@ -2,10 +2,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
 #include <thread>
+#include <utility>
 
 #include "capture/capture_file_recorder.h"
 #include "capture/capture_format.h"
@@ -14,6 +17,7 @@
 #include "temp_cwd.h"
 
 using namespace norva;
+using namespace std::string_literals;
 
 namespace {
 
@@ -45,8 +49,8 @@ const std::string kSessionText =
     "2026-12-09T03:14:17.500000Z TX 0C\n"
     "2026-12-09T03:14:17.551000Z RX 3E\n";
 
-std::string Text(const CaptureParse& parse) {
-    return FormatCapture(parse.events);
+std::string Text(const Result<std::vector<CaptureEvent>>& parse) {
+    return FormatCapture(parse.value());
 }
 
 }  // namespace
@@ -70,9 +74,9 @@ private slots:
             std::string text;
             AppendUtcTime(text, row.micros);
             QCOMPARE(text, std::string(row.text));
-            const CaptureParse back = ParseCapture(text + " TX 00");
-            QVERIFY2(back.ok(), back.error.c_str());
-            QCOMPARE(back.events.at(0).unixMicros, row.micros);
+            const auto back = ParseCapture(text + " TX 00\n");
+            QVERIFY2(back.ok(), back.Describe().c_str());
+            QCOMPARE(back->at(0).unixMicros, row.micros);
         }
     }
 
@@ -87,11 +91,11 @@ private slots:
         QVERIFY(record.SaveAs("traffic.txt").ok());
         QCOMPARE(ReadFileBytes("traffic.txt"), kSessionText);
         // The reader gives back what was recorded.
-        const CaptureParse back = ReadCaptureFile("traffic.txt");
-        QVERIFY2(back.ok(), back.error.c_str());
-        QCOMPARE(back.events.size(), std::size_t(6));
-        QCOMPARE(back.events[1].bytes, (Bytes{0x80, 0x8F}));
-        QCOMPARE(back.events[3].port.devicePath, std::string("/dev/pts/7"));
+        const auto back = ReadCaptureFile("traffic.txt");
+        QVERIFY2(back.ok(), back.Describe().c_str());
+        QCOMPARE(back->size(), std::size_t(6));
+        QCOMPARE(back->at(1).bytes, (Bytes{0x80, 0x8F}));
+        QCOMPARE(back->at(3).port.devicePath, std::string("/dev/pts/7"));
         QCOMPARE(Text(back), kSessionText);
 
         // A folder that takes no file: the text for the error box, the old file untouched.
@@ -154,30 +158,31 @@ private slots:
     }
 
     void readerAcceptsWhatEditorsLeave() {
-        const CaptureParse parse = ParseCapture(
+        const auto parse = ParseCapture(
             "# norva-protocol traffic capture\r\n"
             "\n"
             "# a note of the technician's\n"
             "#port is a comment too\n"
             "2026-12-09T03:14:15.123456Z RX 81 8f 4a  \r\n"
             "# port COM10  9600,E,8,1\n"
-            "2026-12-09T03:14:15.200000Z TX 0F");
-        QVERIFY2(parse.ok(), parse.error.c_str());
-        QCOMPARE(parse.events.size(), std::size_t(3));
-        QCOMPARE(parse.events[0].bytes, (Bytes{0x81, 0x8F, 0x4A}));
-        QCOMPARE(parse.events[1].port.portName, std::string("COM10"));
-        QCOMPARE(parse.events[1].port.devicePath, std::string());
-        QCOMPARE(parse.events[2].kind, TrafficKind::Sent);
-        QCOMPARE(parse.events[2].unixMicros, kT0 + 200000);
+            "2026-12-09T03:14:15.200000Z TX 0F\n"
+            "  \t");
+        QVERIFY2(parse.ok(), parse.Describe().c_str());
+        QCOMPARE(parse->size(), std::size_t(3));
+        QCOMPARE(parse->at(0).bytes, (Bytes{0x81, 0x8F, 0x4A}));
+        QCOMPARE(parse->at(1).port.portName, std::string("COM10"));
+        QCOMPARE(parse->at(1).port.devicePath, std::string());
+        QCOMPARE(parse->at(2).kind, TrafficKind::Sent);
+        QCOMPARE(parse->at(2).unixMicros, kT0 + 200000);
 
         // A device opened by its path has no port name: written "-", read back empty.
         std::string line;
         AppendPortLine(line, {"", "/dev/pts/3", "9600,E,8,1"});
         QCOMPARE(line, std::string("# port - /dev/pts/3 9600,E,8,1\n"));
-        const CaptureParse back = ParseCapture(std::string(kCaptureHeader) + "\n" + line);
-        QVERIFY2(back.ok(), back.error.c_str());
-        QCOMPARE(back.events[0].port.portName, std::string());
-        QCOMPARE(back.events[0].port.devicePath, std::string("/dev/pts/3"));
+        const auto back = ParseCapture(std::string(kCaptureHeader) + "\n" + line);
+        QVERIFY2(back.ok(), back.Describe().c_str());
+        QCOMPARE(back->at(0).port.portName, std::string());
+        QCOMPARE(back->at(0).port.devicePath, std::string("/dev/pts/3"));
     }
 
     void readerNamesTheBadLine() {
@@ -208,18 +213,88 @@ private slots:
                 "# norva-protocol traffic capture\n"
                 "2026-12-09T03:14:15.000000Z RX 80 8F\n" +
                 std::string(row.line) + "\n2026-12-09T03:14:16.000000Z TX 02\n";
-            const CaptureParse parse = ParseCapture(text);
-            QCOMPARE(parse.errorLine, std::size_t(3));
-            QCOMPARE(QString::fromStdString(parse.error),
+            QCOMPARE(QString::fromStdString(ParseCapture(text).Describe()),
                      QString::fromStdString("line 3: " + row.error));
-            QVERIFY(parse.events.empty());
         }
 
         TempCwd cwd;
         WriteFileBytes("bad.txt", "# norva-protocol traffic capture\n\nnonsense\n");
-        QCOMPARE(ReadCaptureFile("bad.txt").error, "bad.txt:3: bad time 'nonsense" + timeHint);
-        QCOMPARE(ReadCaptureFile("absent.txt").error,
+        QCOMPARE(ReadCaptureFile("bad.txt").Describe(), "bad.txt:3: bad time 'nonsense" + timeHint);
+        QCOMPARE(ReadCaptureFile("absent.txt").Describe(),
                  std::string("absent.txt: cannot read: No such file or directory"));
+    }
+
+    // Whatever the file, a refusal names it, its line and the reason, fit for a terminal.
+    void readerRefusesWhatIsNoCapture() {
+        TempCwd cwd;
+        const std::string head =
+            "# norva-protocol traffic capture\n2026-12-09T03:14:15.000000Z RX 80 8F\n";
+        const std::string longest(kMaxCaptureLineBytes, '#');
+        const struct {
+            const char* name;
+            std::string text;  // empty: made otherwise
+            std::string error;
+        } rows[] = {
+            {"cut", head + "2026-12-09T03:14:15.100000Z RX 8",
+             "cut:3: cut off: the last line has no line end"},
+            {"cut-comment", head + "# port COM1 /dev/tt",
+             "cut-comment:3: cut off: the last line has no line end"},
+            {"overlong", head + longest + "#\n", "overlong:3: longer than 1048576 bytes"},
+            {"longest", head + longest + "\n", ""},
+            {"zero", head + "2026-12-09T03:14:15.1Z RX 80\0 8F\n"s,
+             "zero:3: a zero byte in the line '2026-12-09T03:14:15.1Z RX 80\\x00 8F'"},
+            {"escape", head + "2026-12-09T03:14:15.100000Z RX 8\x1B[2J\n",
+             "escape:3: bad byte '8\\x1B[2J': expected two hexadecimal digits"},
+            {"folder", "", "folder: cannot read: a folder"},
+            {"fifo", "", "fifo: cannot read: a FIFO"},
+            {"/dev/zero", "", "/dev/zero: cannot read: a character device"},
+        };
+        QVERIFY(::mkdir("folder", 0755) == 0 && ::mkfifo("fifo", 0600) == 0);
+        for (const auto& row : rows) {
+            if (!row.text.empty()) WriteFileBytes(row.name, row.text);
+            QCOMPARE(ReadCaptureFile(row.name).Describe(), row.error);
+        }
+    }
+
+    // Read event by event through a file many times the reader's buffer; the memory figure
+    // itself is the benchmark's, only the gross difference from holding the file is pinned.
+    void readerStreamsALargeFile() {
+        TempCwd cwd;
+        constexpr int kEvents = 600'000;
+        {
+            std::ofstream file("large.txt", std::ios::binary);
+            std::string chunk(kCaptureHeader);
+            chunk += '\n';
+            for (int i = 0; i < kEvents; ++i) {
+                i % 2 ? AppendReceivedLine(chunk, kT0 + i, Bytes{std::uint8_t(i)})
+                      : AppendSentLine(chunk, kT0 + i, 0x0C);
+                if (chunk.size() > 1 << 16) file << std::exchange(chunk, {});
+            }
+            file << chunk;
+        }
+        const auto kilobytes = [](const std::string& field) {
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.starts_with(field)) return std::stoll(line.substr(field.size()));
+            return -1LL;
+        };
+        // Resets the peak, where the kernel allows it.
+        const bool peakReset = bool(std::ofstream("/proc/self/clear_refs") << "5" << std::flush);
+        const long long before = kilobytes("VmRSS:");
+
+        Result<CaptureReader> reader = CaptureReader::Open("large.txt");
+        QVERIFY2(reader.ok(), reader.Describe().c_str());
+        int events = 0;
+        for (Result<bool> more = reader->Next(); more.ok() && more.value(); more = reader->Next()) {
+            const CaptureEvent& event = reader->event();
+            if (event.unixMicros != kT0 + events || event.bytes.size() != 1) break;
+            ++events;
+        }
+        QCOMPARE(events, kEvents);
+        const long long growth = kilobytes("VmHWM:") - before;
+        if (peakReset)
+            QVERIFY2(growth < QFileInfo("large.txt").size() / 1024 / 4,
+                     qPrintable(QString::number(growth)));
     }
 
     void recordingAppendsAndFlushesWithinASecond() {

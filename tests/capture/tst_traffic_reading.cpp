@@ -74,8 +74,9 @@ Read ReadCapture(const std::string& text, ReadingOptions options = {}) {
         for (const std::string& line : LogLines(e))
             r.lines.push_back(line);
     });
-    const CaptureParse parse = ParseCapture(text);
-    for (const CaptureEvent& event : parse.events)
+    const auto parse = ParseCapture(text);
+    if (!parse.ok()) qFatal("%s", parse.Describe().c_str());
+    for (const CaptureEvent& event : parse.value())
         FeedCaptureEvent(reading, event);
     reading.Finish();
     r.tallies = reading.tallies();
