@@ -14,6 +14,7 @@
 #include "link/acceptor_link.h"
 #include "protocol/shared_state.h"
 #include "serial/comm_ini.h"
+#include "serial/port_name.h"
 #include "tools/common/stop_signals.h"
 #include "tools/norva-cli/cli_options.h"
 #include "tools/norva-cli/terminal_front.h"
@@ -71,14 +72,18 @@ int main(int argc, char** argv) {
     AcceptorLink link(front);
     link.AddTrafficSink(&front);
 
+    const std::string portName = o.portNumber != 0 ? "COM" + std::to_string(o.portNumber) : "";
     std::unique_ptr<CaptureFileRecorder> recorder;
-    QTimer flushTimer;
     if (!o.capture.empty()) {
-        recorder = std::make_unique<CaptureFileRecorder>(o.capture);
-        if (recorder->failed()) return Usage(recorder->error() + ": " + recorder->reason());
+        CaptureFileRecorder::Setup capture;
+        capture.fileName = o.capture;
+        capture.protectedFiles = {
+            {o.device.empty() ? DevicePathForPort(portName) : o.device, "the serial device"},
+            {o.valuesFile, "the --values file"}};
+        Result<std::unique_ptr<CaptureFileRecorder>> made = CaptureFileRecorder::Start(capture);
+        if (!made.ok()) return Usage(made.Describe());
+        recorder = std::move(made).value();
         link.AddTrafficSink(recorder.get());
-        QObject::connect(&flushTimer, &QTimer::timeout, [&] { recorder->Flush(); });
-        flushTimer.start(1000);
     }
 
     const auto started = UnixMicrosNow();
@@ -91,13 +96,19 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(code);
     };
 
-    const std::string portName = o.portNumber != 0 ? "COM" + std::to_string(o.portNumber) : "";
     const SelectionOutcome opened = link.OpenDirect(portName, o.device);
     if (opened.kind != SelectionOutcome::Kind::Opened) {
         front.Notice("The COMPort open error ! " + opened.text);
-        return kExitPortLost;
+        return kExitPortLost;  // an old capture stays as it was
     }
     if (!opened.text.empty()) front.Notice(opened.text);
+    // The port line is in: the new capture takes the old one's place.
+    if (recorder) {
+        if (const Outcome committed = recorder->Commit(); !committed.ok()) {
+            front.Notice(committed.Describe());
+            return kExitPortLost;
+        }
+    }
     QObject::connect(&link, &AcceptorLink::DeviceGone,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
     QObject::connect(&link, &AcceptorLink::DeviceBack,
@@ -170,7 +181,8 @@ int main(int argc, char** argv) {
     const bool lost = link.waitingForDevice();
     link.Close();
     if (recorder) {
-        if (const std::string error = recorder->Stop(); !error.empty()) front.Notice(error);
+        if (const Outcome stopped = recorder->Stop(); !stopped.ok())
+            front.Notice(stopped.Describe());
     }
     if (exitCode == kExitStopped && lost) {
         exitCode = kExitPortLost;
