@@ -29,30 +29,38 @@ int Usage(const std::string& why) {
     return kExitUsage;
 }
 
-// The captions the window's tick boxes would carry: channel n is n, then the file's lines.
-// A missing default file is what the window meets at start; a named file must be there.
-bool LoadCaptions(const Options& o, std::array<std::string, 16>& captions, std::string& error) {
+// The captions the window's tick boxes would carry: channel n is n, then the file's lines. A
+// missing default file is what the window meets at start, a notice; a named file must be there.
+struct Captions {
+    std::array<std::string, kChannelCount> texts;
+    std::string notice;
+};
+
+Result<Captions> LoadCaptions(const Options& o) {
+    Captions captions;
     const BillValueEntries defaults = DefaultBillValues();
-    std::copy(defaults.begin(), defaults.end(), captions.begin());
+    std::copy(defaults.begin(), defaults.end(), captions.texts.begin());
     const Result<TextLines> file = ReadTextLines(o.valuesFile, kChannelCount);
+    if (!file.ok() && o.valuesFileGiven) return file.outcome();
     if (!file.ok()) {
-        error = file.Describe();
-        return !o.valuesFileGiven;
+        captions.notice = file.Describe() + "; channel n is worth n";
+        return captions;
     }
     ApplyBillValueLines(file.value(), [&](int channel, const std::string& text) {
-        captions[static_cast<std::size_t>(channel - 1)] = text;
+        captions.texts[static_cast<std::size_t>(channel - 1)] = text;
     });
-    return true;
+    return captions;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.error.empty()) return Usage(parsed.error);
-    const Options& o = parsed.options;
-    if (o.help) {
-        std::fputs(UsageText().c_str(), stdout);
+    const Result<Options> parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok()) return Usage(parsed.text());
+    const Options& o = parsed.value();
+    if (o.help || o.version) {
+        const std::string version = "norva-cli " NORVA_VERSION "\n";
+        std::fputs(o.help ? UsageText().c_str() : version.c_str(), stdout);
         return kExitStopped;
     }
 
@@ -60,14 +68,15 @@ int main(int argc, char** argv) {
     setup.timestamps = o.timestamps;
     setup.ticked = o.ticked;
     setup.noEscrow = o.escrow == EscrowMode::NoEscrow;
-    std::string valuesError;
-    if (!LoadCaptions(o, setup.captions, valuesError)) return Usage(valuesError);
+    const Result<Captions> captions = LoadCaptions(o);
+    if (!captions.ok()) return Usage(captions.Describe());
+    setup.captions = captions->texts;
 
     QCoreApplication app(argc, argv);
     // SIGINT and SIGTERM end the run through the event loop, so the summary is printed.
     const int signalFd = norva::tools::StopSignalDescriptor({SIGINT, SIGTERM});
     TerminalFront front(setup);
-    if (!valuesError.empty()) front.Notice(valuesError + "; channel n is worth n");
+    if (!captions->notice.empty()) front.Notice(captions->notice);
     ResetSharedState();
     AcceptorLink link(front);
     link.AddTrafficSink(&front);
