@@ -54,9 +54,14 @@ const char* const kDescription =
 
 const char* const kEpilogue = R"(
 Standard output: the protocol log lines, then the summary. Standard error: reasons and notices.
+Neither holds up the protocol: lines that standard output does not take in time are dropped
+and counted in the summary. The summary waits for standard output as long as it keeps taking
+bytes; after 2 s without progress it goes to standard error instead.
 Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port could not be
-opened, or was lost and did not come back; 2 bad arguments; 3 the acceptor was silent for
-longer than --silence.
+opened, or was lost and did not come back ("stopped by port lost"); 2 bad arguments, or a file
+they name cannot be used; 3 the acceptor was silent for longer than --silence; 4 the capture
+could not be written to the end; 5 standard output failed (closed, full, nobody reading) or did
+not take the summary. The first that applies, in this order: 1 or 3, 4, 5.
 )";
 
 void DefineOptions(QCommandLineParser& parser) {

@@ -11,11 +11,14 @@
 
 namespace norva::cli {
 
+// When several apply, the run's own end (1, 3) is reported before the evidence (4, then 5).
 enum ExitCode : int {
-    kExitStopped = 0,   // a stop condition, SIGINT or SIGTERM
-    kExitPortLost = 1,  // the port could not be opened, or was lost and did not come back
-    kExitUsage = 2,     // bad arguments
-    kExitSilent = 3,    // the acceptor sent nothing for longer than --silence
+    kExitStopped = 0,      // a stop condition, SIGINT or SIGTERM
+    kExitPortLost = 1,     // the port could not be opened, or was lost and did not come back
+    kExitUsage = 2,        // bad arguments, or a file named by them that cannot be used
+    kExitSilent = 3,       // the acceptor sent nothing for longer than --silence
+    kExitCaptureLost = 4,  // the capture could not be written to the end
+    kExitOutputLost = 5,   // standard output failed, or did not take the summary
 };
 
 // What happens to a note of a ticked channel once it is in escrow.

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "textfile/printable.h"
+
 namespace norva::cli {
 
 namespace {
@@ -71,6 +73,12 @@ std::string SessionSummary::Text() const {
     t += "answer latency ms p50 " + Fixed(l.p50, 3) + " p99 " + Fixed(l.p99, 3) + " max " +
          Fixed(l.max, 3) + " (" + std::to_string(answerLatencyMs.size()) + " answers)\n";
     t += "ran " + Fixed(secondsRun, 3) + " s, stopped by " + stopReason + "\n";
+    t += "lines dropped " + std::to_string(linesDropped) + "\n";
+    if (capture) {
+        t += "capture " + Printable(capture->file) + " restarts " +
+             std::to_string(capture->restarts);
+        t += capture->error.empty() ? "\n" : " failed: " + Printable(capture->error) + "\n";
+    }
     return t;
 }
 
@@ -105,7 +113,16 @@ std::string SessionSummary::Json() const {
                                           {"max", micros(l.max)}}},
         {"seconds_run", micros(secondsRun)},
         {"stopped_by", QString::fromStdString(stopReason)},
+        {"lines_dropped", count(linesDropped)},
     };
+    if (capture) {
+        j["capture"] = QJsonObject{
+            {"file", QString::fromStdString(capture->file)},
+            {"restarts", count(capture->restarts)},
+            {"error",
+             capture->error.empty() ? QJsonValue() : QString::fromStdString(capture->error)},
+        };
+    }
     return QJsonDocument(j).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }
 

@@ -1,9 +1,11 @@
 #include "tools/norva-cli/terminal_front.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "billvalues/bill_values.h"
 #include "protocol/wire.h"
+#include "textfile/printable.h"
 
 namespace norva::cli {
 
@@ -60,14 +62,14 @@ SessionSummary TerminalFront::summary() const {
 }
 
 void TerminalFront::Notice(const std::string& text) {
-    std::fprintf(setup_.err, "%s\n", text.c_str());
-    std::fflush(setup_.err);
+    if (setup_.printNotice) setup_.printNotice(Printable(text) + "\n");
 }
 
 void TerminalFront::AppendLogLine(std::string_view line) {
-    if (setup_.timestamps) std::fprintf(setup_.out, "%s ", UtcTime(UnixMicrosNow()).c_str());
-    std::fwrite(line.data(), 1, line.size(), setup_.out);
-    std::fputc('\n', setup_.out);
+    std::string text = setup_.timestamps ? UtcTime(UnixMicrosNow()) + " " : std::string();
+    text += line;
+    text += '\n';
+    if (setup_.printLine) setup_.printLine(text);
 
     // The tallies follow the engine's own lines, whose texts come from the wire table.
     const std::string escrowLead = wire::EscrowLine(0).substr(0, wire::EscrowLine(0).size() - 3);
