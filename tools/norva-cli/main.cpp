@@ -14,6 +14,7 @@
 #include "billvalues/bill_values.h"
 #include "capture/capture_file_recorder.h"
 #include "link/acceptor_link.h"
+#include "norva_version.h"
 #include "protocol/shared_state.h"
 #include "serial/port_name.h"
 #include "textfile/printable.h"
@@ -113,10 +114,6 @@ Result<Captions> LoadCaptions(const Options& o) {
     return captions;
 }
 
-std::string VersionText() {
-    return "norva-cli " + QCoreApplication::applicationVersion().toStdString() + "\n";
-}
-
 std::chrono::microseconds Micros(double seconds) {
     return std::chrono::microseconds(std::llround(seconds * 1e6));
 }
@@ -128,7 +125,6 @@ int main(int argc, char** argv) {
     // A reader gone shows as EPIPE on a write, reported like any other failure.
     ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(NORVA_VERSION));
     Streams streams(closedAtStart[1]);
     const auto refuse = [&streams](const std::string& why, int status) {
         streams.Notice("norva-cli: " + Printable(why) + "\n");
@@ -141,7 +137,8 @@ int main(int argc, char** argv) {
         return streams.End(kExitUsage, {});
     }
     const Options& o = parsed.value();
-    if (o.help || o.version) return streams.End(kExitStopped, o.help ? UsageText() : VersionText());
+    if (o.help || o.version)
+        return streams.End(kExitStopped, o.help ? UsageText() : VersionText("norva-cli"));
     // A file the arguments name that cannot be used is named with the reason alone.
     const Result<Captions> captions = LoadCaptions(o);
     if (!captions.ok()) return refuse(captions.Describe(), kExitUsage);
