@@ -1,8 +1,11 @@
 // The traffic record, the capture text it writes and reads, and the file a recording appends to.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,8 +16,9 @@
 #include "capture/capture_file_recorder.h"
 #include "capture/capture_format.h"
 #include "capture/traffic_record.h"
-#include "capture/traffic_tee.h"
+#include "pty_pair.h"
 #include "temp_cwd.h"
+#include "traffic_tee.h"
 
 using namespace norva;
 using namespace std::string_literals;
@@ -48,6 +52,14 @@ const std::string kSessionText =
     "# port COM2 /dev/pts/7 9600,E,8,1\n"
     "2026-12-09T03:14:17.500000Z TX 0C\n"
     "2026-12-09T03:14:17.551000Z RX 3E\n";
+
+CaptureFileRecorder::Setup SetupFor(std::string file, std::vector<ProtectedFile> kept = {}) {
+    CaptureFileRecorder::Setup setup;
+    setup.fileName = std::move(file);
+    setup.currentPort = &kCom1;
+    setup.protectedFiles = std::move(kept);
+    return setup;
+}
 
 std::string Text(const Result<std::vector<CaptureEvent>>& parse) {
     return FormatCapture(parse.value());
@@ -297,55 +309,142 @@ private slots:
                      qPrintable(QString::number(growth)));
     }
 
-    void recordingAppendsAndFlushesWithinASecond() {
+    // The writer writes on its own; it syncs once the oldest unsynced line is syncWithin old
+    // (an hour here: only the commit and the stop sync), and an old file stays until the commit.
+    void recordingWritesOnItsOwnAndReplacesTheOldFileOnCommit() {
         TempCwd cwd;
+        WriteFileBytes("live.txt", "old capture\n");
+        CaptureFileRecorder::Setup setup = SetupFor("live.txt");
+        setup.syncWithin = std::chrono::hours(1);
+        auto started = CaptureFileRecorder::Start(setup);
+        QVERIFY(started.ok());
+        CaptureFileRecorder& recorder = *started.value();
         TrafficRecord record;
         TrafficTee tee;
-        CaptureFileRecorder recorder("live.txt", &kCom1);
         tee.Add(&record);
         tee.Add(&recorder);
-        QVERIFY(recorder.recording());
-        QCOMPARE(ReadFileBytes("live.txt"), std::string("# norva-protocol traffic capture\n"
-                                                        "# port COM1 /dev/ttyUSB0 9600,E,8,1\n"));
         const Bytes powerUp{0x80, 0x8F};
         tee.Received(kT0 + 123456, powerUp);
+        QCOMPARE(ReadFileBytes("live.txt"), std::string("old capture\n"));
+        QVERIFY(recorder.Commit().ok());
+        const std::string head =
+            "# norva-protocol traffic capture\n# port COM1 /dev/ttyUSB0 9600,E,8,1\n"
+            "2026-12-09T03:14:15.123456Z RX 80 8F\n";
+        QCOMPARE(ReadFileBytes("live.txt"), head);
+        QCOMPARE(recorder.syncs(), std::uint64_t(1));
+
         tee.Sent(kT0 + 174012, 0x02);
-        recorder.Flush();
-        const std::string twoEvents =
-            "# norva-protocol traffic capture\n"
-            "# port COM1 /dev/ttyUSB0 9600,E,8,1\n"
-            "2026-12-09T03:14:15.123456Z RX 80 8F\n"
-            "2026-12-09T03:14:15.174012Z TX 02\n";
-        QCOMPARE(ReadFileBytes("live.txt"), twoEvents);
-
-        // No timer: an event more than a second after the last flush flushes on its own.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         tee.PortOpened(kT0 + 2'000'000, kCom2);
-        QCOMPARE(ReadFileBytes("live.txt"), twoEvents + "# port COM2 /dev/pts/7 9600,E,8,1\n");
-
-        tee.Sent(kT0 + 2'500'000, 0x0C);
-        QCOMPARE(recorder.Stop(), std::string());
+        const std::string more = head +
+                                 "2026-12-09T03:14:15.174012Z TX 02\n"
+                                 "# port COM2 /dev/pts/7 9600,E,8,1\n";
+        QTRY_COMPARE(ReadFileBytes("live.txt"), more);
+        QCOMPARE(recorder.syncs(), std::uint64_t(1));
+        QVERIFY(recorder.Stop().ok());
+        QCOMPARE(recorder.syncs(), std::uint64_t(2));
         tee.Sent(kT0 + 2'600'000, 0x30);  // after the stop: not written
-        QVERIFY(!recorder.recording());
-        QCOMPARE(ReadFileBytes("live.txt"), twoEvents +
-                                                "# port COM2 /dev/pts/7 9600,E,8,1\n"
-                                                "2026-12-09T03:14:17.500000Z TX 0C\n");
-        QCOMPARE(record.eventCount(), std::size_t(5));
+        QCOMPARE(ReadFileBytes("live.txt"), more);
+        QCOMPARE(record.eventCount(), std::size_t(4));
+
+        // Synced without a stop once the period is up.
+        setup.syncWithin = std::chrono::milliseconds(0);
+        auto quick = CaptureFileRecorder::Start(setup);
+        QVERIFY(quick.ok() && quick.value()->Commit().ok());
+        quick.value()->Sent(kT0, 0x0C);
+        QTRY_COMPARE(quick.value()->syncs(), std::uint64_t(2));
     }
 
-    void recordingFailuresKeepTheirReason() {
-        CaptureFileRecorder missing("/nonexistent/folder/live.txt");
-        QVERIFY(!missing.recording() && missing.failed());
-        QCOMPARE(missing.error(), std::string("Cannot create file /nonexistent/folder/live.txt"));
-        QCOMPARE(missing.reason(), std::string("No such file or directory"));
-        missing.Sent(kT0, 0x02);  // ignored, no crash
+    // Whatever the target, a refusal names it with the reason, and the old file stays.
+    void recordingTargetsAreRefusedByName() {
+        TempCwd cwd;
+        PtyPair pty;
+        WriteFileBytes("values.txt", "100\n");
+        QVERIFY(::mkfifo("fifo", 0600) == 0 && ::mkdir("folder", 0700) == 0);
+        QVERIFY(::symlink("values.txt", "values-link") == 0);
+        QVERIFY(::symlink(pty.slavePath().c_str(), "device-link") == 0);
+        const std::vector<ProtectedFile> protectedFiles{{"device-link", "the serial device"},
+                                                        {"values.txt", "the --values file"}};
+        const struct {
+            std::string target;
+            const char* reason;
+        } rows[] = {
+            {"fifo", "a FIFO"},
+            {"folder", "a folder"},
+            {"/dev/null", "a character device"},
+            {pty.slavePath(), "it is the serial device"},
+            {"device-link", "it is the serial device"},
+            {"values.txt", "it is the --values file"},
+            {"values-link", "it is the --values file"},
+            {"missing/run.cap", "No such file or directory"},
+        };
+        for (const auto& row : rows) {
+            const auto started = CaptureFileRecorder::Start(SetupFor(row.target, protectedFiles));
+            QCOMPARE(
+                QString::fromStdString(started.Describe()),
+                QString::fromStdString("Cannot create file " + row.target + ": " + row.reason));
+        }
+        QCOMPARE(ReadFileBytes("values.txt"), std::string("100\n"));
+        // Started but never committed (the port did not open): the old file as it was.
+        QVERIFY(CaptureFileRecorder::Start(SetupFor("values-link")).ok());
+        QCOMPARE(ReadFileBytes("values.txt"), std::string("100\n"));
+        QCOMPARE(QDir(".").entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"device-link", "values-link", "values.txt"}));
+    }
 
-        // A device that takes no bytes at all: the header is already refused.
-        CaptureFileRecorder full("/dev/full", &kCom1);
-        QVERIFY(!full.recording());
-        QCOMPARE(full.error(), std::string("Stream write error"));
-        QCOMPARE(full.reason(), std::string("No space left on device"));
-        QCOMPARE(full.Stop(), std::string("Stream write error"));
+    // A full disk (a file size limit): the file keeps whole lines only, and the failure names
+    // the file and the reason. Deleted or moved away: the file starts again under its name.
+    void recordingSurvivesWhatHappensToItsFile_data() {
+        QTest::addColumn<QString>("happening");
+        QTest::addColumn<QString>("news");
+        QTest::newRow("disk full") << "full"
+                                   << "Stream write error: live.txt: File too large";
+        QTest::newRow("deleted") << "delete"
+                                 << "live.txt: deleted while recording; started again";
+        QTest::newRow("moved away") << "move"
+                                    << "live.txt: moved away while recording; started again";
+        QTest::newRow("name taken")
+            << "take"
+            << "Stream write error: live.txt: moved away while recording, and another "
+               "file took its name";
+    }
+    void recordingSurvivesWhatHappensToItsFile() {
+        QFETCH(QString, happening);
+        QFETCH(QString, news);
+        TempCwd cwd;
+        CaptureFileRecorder::Setup setup = SetupFor("live.txt");
+        QStringList told;  // read once the writer has been joined
+        setup.onNews = [&told](const RecorderNews& n) { told << QString::fromStdString(n.text); };
+        auto started = CaptureFileRecorder::Start(setup);
+        QVERIFY(started.ok() && started.value()->Commit().ok());
+        CaptureFileRecorder& recorder = *started.value();
+        const std::string head =
+            "# norva-protocol traffic capture\n# port COM1 /dev/ttyUSB0 9600,E,8,1\n";
+        const std::string line = "2026-12-09T03:14:15.000000Z RX 80 8F\n";
+        const Bytes powerUp{0x80, 0x8F};
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+        if (happening == "full") {
+            rlimit small = before;
+            small.rlim_cur = head.size() + 2 * line.size() + line.size() / 2;
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        }
+        if (happening == "delete") QVERIFY(::unlink("live.txt") == 0);
+        if (happening != "full" && happening != "delete")
+            QVERIFY(::rename("live.txt", "old.txt") == 0);
+        if (happening == "take") WriteFileBytes("live.txt", "someone else's\n");
+        for (int i = 0; i < 4; ++i)
+            recorder.Received(kT0, powerUp);
+        QTRY_VERIFY(recorder.restarts() == 1 || !recorder.recording());
+        QCOMPARE(recorder.recording(), happening == "delete" || happening == "move");
+        (void)recorder.Stop();
+        QCOMPARE(told, QStringList{news});
+        const std::string expected = happening == "full"   ? head + line + line
+                                     : happening == "take" ? "someone else's\n"
+                                                           : head + line + line + line + line;
+        QCOMPARE(ReadFileBytes("live.txt"), expected);
+        if (happening == "move" || happening == "take") QCOMPARE(ReadFileBytes("old.txt"), head);
+        QCOMPARE(recorder.restarts(), std::uint64_t(happening == "delete" || happening == "move"));
     }
 };
 
