@@ -206,6 +206,8 @@ void TForm1::ConnectHandlers() {
     Memo1->AttachBudget(&evidenceBudget_,
                         [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
+    connect(traffic_.get(), &norva::TrafficEvidence::RecordingNews, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     connect(problemTimer_, &QTimer::timeout, this, [this] {
         StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_replay.h"
 #include "bench_tap.h"
 #include "measured_program.h"
 #include "program_driver.h"
@@ -37,6 +38,8 @@ struct Options {
     bool core = true;
     bool program = true;
     norva::bench::DriverOptions driver;
+    std::string replaySimulator = NORVA_ACCEPTOR_SIM;  // another build's, to compare
+    long replayLines = 5'000'000;
     std::vector<char*> benchmarkArguments;
 };
 
@@ -45,8 +48,8 @@ void Usage(const char* name) {
                  "usage: %s [--runs N] [--output FILE] [--platform xcb|offscreen]\n"
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
-                 "          [--core-only | --program-only]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget,tap-order]\n"
+                 "          [--core-only | --program-only] [--replay-sim PATH] [--replay-lines N]\n"
+                 "          [--only start-up,idle,latency,flood,memory,budget,replay,tap-order]\n"
                  "          [--benchmark_...]\n",
                  name);
 }
@@ -86,6 +89,10 @@ bool Parse(int argc, char** argv, Options& options) {
                 options.driver.only.push_back(names.substr(start, end - start));
                 start = end + 1;
             }
+        } else if (hasValue && argument == "--replay-sim") {
+            options.replaySimulator = argv[++i];
+        } else if (hasValue && argument == "--replay-lines") {
+            options.replayLines = std::max(2L, std::atol(argv[++i]));
         } else if (hasValue && argument == "--startups") {
             options.driver.startups = std::max(0, std::atoi(argv[++i]));
         } else {
@@ -323,7 +330,6 @@ void AddTapRows(norva::bench::ResultsTable& table,
     if (runs.empty()) return;
     const auto ms = [](double v) { return Fixed(v, 3) + " ms"; };
     const auto count = [](double v) { return Fixed(v, 0); };
-    const std::string pairs = Fixed(double(runs.front().pairs), 0);
     table.Add("Tap order on pseudo-terminals: pairs written 0 to 10 ms apart", "—",
               PerRun(runs, [](const Figures& f) { return double(f.pairs); }), count);
     table.Add("Tap order: pairs timed in the wrong order", "0",
@@ -341,6 +347,28 @@ void AddTapRows(norva::bench::ResultsTable& table,
               [](double v) { return v <= 20; });
     table.Add("Tap order: read timed after the write, slowest", "—",
               PerRun(runs, [](const Figures& f) { return f.lateMaxMs; }), ms);
+}
+
+void AddReplayRows(norva::bench::ResultsTable& table, const Options& options,
+                   const std::vector<norva::bench::ReplayFigures>& runs) {
+    using Figures = norva::bench::ReplayFigures;
+    if (runs.empty()) return;
+    const double size = runs.front().captureMegabytes;
+    const std::string capture = "Replay of a " + Fixed(size, 0) + " MB capture (" +
+                                Fixed(double(options.replayLines), 0) + " lines)";
+    const auto mb = [](double v) { return Fixed(v, 1) + " MB"; };
+    table.Add(
+        capture + ": start to the first block at the host", "< 1,000 ms",
+        PerRun(runs, [](const Figures& f) { return f.firstBlockMs; }),
+        [](double v) { return Fixed(v, 0) + " ms"; }, [](double v) { return v < 1000; });
+    table.Add(capture + ": largest resident size up to the first block",
+              "≤ twice the capture (" + Fixed(2 * size, 0) + " MB)",
+              PerRun(runs, [](const Figures& f) { return f.peakResidentMb; }), mb,
+              [size](double v) { return v <= 2 * size; });
+    table.Add(capture + ": largest resident size after 3 s of playing",
+              "≤ twice the capture (" + Fixed(2 * size, 0) + " MB)",
+              PerRun(runs, [](const Figures& f) { return f.playingResidentMb; }), mb,
+              [size](double v) { return v <= 2 * size; });
 }
 
 void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<CollectingReporter>& runs) {
@@ -414,9 +442,10 @@ int main(int argc, char** argv) {
     std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
+    std::vector<norva::bench::ReplayFigures> replayRuns;
+    const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
     std::vector<norva::bench::TapOrderFigures> tapRuns;
-    const auto named = [&options](const char* measurement) {
-        const auto& only = options.driver.only;
+    const auto named = [&only](const char* measurement) {
         return std::find(only.begin(), only.end(), measurement) != only.end();
     };
     for (int run = 0; run < options.runs; ++run) {
@@ -430,6 +459,11 @@ int main(int argc, char** argv) {
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
             std::fprintf(stderr, "run %d: the serial link\n", run + 1);
             linkRuns.push_back(norva::bench::MeasureLink(10, options.driver.seconds));
+            if (replay) {
+                std::fprintf(stderr, "run %d: the simulator's replay\n", run + 1);
+                replayRuns.push_back(
+                    norva::bench::MeasureReplay(options.replaySimulator, options.replayLines));
+            }
         }
         if (options.program) {
             std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
@@ -443,6 +477,7 @@ int main(int argc, char** argv) {
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
     AddTapRows(table, tapRuns);
+    if (options.core) AddReplayRows(table, options, replayRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];
