@@ -126,7 +126,9 @@ private slots:
 
         std::vector<std::string> tapLines, comments;
         cli::TapSession::Setup setup;
-        setup.printLine = [&](std::string_view l) { tapLines.emplace_back(l); };
+        setup.printLine = [&](std::string_view l) {
+            tapLines.emplace_back(l.substr(0, l.size() - 1));
+        };
         setup.printNotice = [](std::string_view) {};
         setup.host = {"", tapHost.slavePath(), kMode};
         setup.device = {"", tapDevice.slavePath(), kMode};

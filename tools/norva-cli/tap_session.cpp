@@ -127,6 +127,7 @@ void TapSession::Print(const Line& line, bool uncertain) {
     }
     text += line.text;
     if (uncertain) text += kOrderUncertainMarker;
+    text += '\n';
     setup_.printLine(text);
 }
 

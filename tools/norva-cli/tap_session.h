@@ -22,6 +22,7 @@ inline constexpr std::string_view kOrderUncertainMarker = "  (order uncertain)";
 class TapSession : public TapOrder::Sink {
 public:
     struct Setup {
+        // Where the log lines go, each with its LF, and the notices, without; neither may block.
         std::function<void(std::string_view)> printLine;
         std::function<void(std::string_view)> printNotice;
         bool timestamps = false;  // each line after the time its first byte came
