@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
                      [&](const QString& text) { front.Notice(text.toStdString()); });
     QObject::connect(&link, &AcceptorLink::DeviceBack,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
+    QObject::connect(&link, &AcceptorLink::RivalOpened,
+                     [&](const QString& text) { front.Notice(text.toStdString()); });
 
     // The operator's part: the polling timer and the decisions on held notes.
     const auto asOperator = [&](auto command) {
