@@ -96,7 +96,7 @@ std::string FallbackWarning(unsigned n, const std::string& defaultPath,
             named += file + ":" + std::to_string(line.number) + " ignored (" + line.why + ")";
         }
         if (count > kMaxLinesNamed)
-            named += " and " + std::to_string(count - kMaxLinesNamed) + " more lines";
+            named += " and " + std::to_string(count - kMaxLinesNamed) + " more";
     }
     if (named.empty()) return {};
     return named + "; COM" + std::to_string(n) + " opens " + defaultPath;
