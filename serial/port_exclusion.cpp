@@ -229,6 +229,27 @@ std::vector<std::string> DistinctLockFolders() {
     return folders;
 }
 
+// Whether a lock name is that of another device present here ("LCK..ttyUSB0" for a link called
+// ttyUSB0 in a folder of its own): then it is that device's, and not ours to take.
+bool NamesAnotherDevice(const std::string& lockName, const struct stat& node) {
+    std::string name = lockName.substr(5);
+    std::string below = name;
+    std::replace(below.begin(), below.end(), '_', '/');
+    for (const std::string& candidate : {"/dev/" + name, "/dev/" + below}) {
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev != node.st_rdev)
+            return true;
+    }
+    return false;
+}
+
+bool HoldsDevice(pid_t pid, const std::string& devicePath) {
+    const std::vector<DeviceHolder> holders = OtherHoldersOf(devicePath);
+    return std::any_of(holders.begin(), holders.end(),
+                       [pid](const DeviceHolder& h) { return h.pid == pid; });
+}
+
 std::string NotALockText(const std::string& path, const std::string& what) {
     return path + ": " + what + ", not a lock file; ignored and left in place";
 }
@@ -236,27 +257,42 @@ std::string NotALockText(const std::string& path, const std::string& what) {
 }  // namespace
 
 Result<UucpLocks> TakeUucpLocks(const std::string& devicePath) {
-    const std::vector<std::string> names = LockFileNames(devicePath);
+    // A path that leads to no device here names no lock: the open fails next, with its reason.
+    struct stat node {};
+    if (::stat(devicePath.c_str(), &node) != 0) return UucpLocks{};
+    std::vector<std::string> names = LockFileNames(devicePath);
+    names.erase(
+        std::remove_if(names.begin() + 1, names.end(),
+                       [&](const std::string& name) { return NamesAnotherDevice(name, node); }),
+        names.end());
     const std::vector<std::string> folders = DistinctLockFolders();
     UucpLocks locks;
-    const auto busy = [&](const DeviceHolder& holder) {
-        DropUucpLocks(locks.paths);
-        return Result<UucpLocks>::Failed(BusyText(devicePath, {holder}), EBUSY);
-    };
     const auto warn = [&](const std::string& path, const std::string& what) {
         if (!locks.warning.empty()) locks.warning += "; ";
         locks.warning += NotALockText(path, what);
     };
+    // A live lock under the device's own name refuses it. Under another name (the last part of
+    // a link's path, which two links in different folders may share) it does only when its
+    // process has this very device open; else that name is left to it.
+    const auto refuses = [&](const std::string& name, const LockLook& look) {
+        return look.kind == LockLook::Kind::Live &&
+               (name == names.front() || HoldsDevice(look.holder.pid, devicePath));
+    };
+    const auto busy = [&](const DeviceHolder& holder) {
+        DropUucpLocks(locks.paths);
+        return Result<UucpLocks>::Failed(BusyText(devicePath, {holder}), EBUSY);
+    };
     // A live lock anywhere counts before any of ours is made.
     std::vector<std::string> toTake;
     for (const std::string& name : names) {
-        bool ours = false;
+        bool taken = false;
         for (const std::string& folder : folders) {
             const LockLook look = LookAtLock(folder + "/" + name);
-            if (look.kind == LockLook::Kind::Live) return busy(look.holder);
-            if (look.kind == LockLook::Kind::Ours) ours = true;
+            if (refuses(name, look)) return busy(look.holder);
+            if (look.kind == LockLook::Kind::Ours || look.kind == LockLook::Kind::Live)
+                taken = true;
         }
-        if (!ours) toTake.push_back(name);
+        if (!taken) toTake.push_back(name);
     }
 
     char text[16];
@@ -281,8 +317,8 @@ Result<UucpLocks> TakeUucpLocks(const std::string& devicePath) {
                 }
                 if (errno != EEXIST) break;  // a folder that takes no file of ours
                 const LockLook look = LookAtLock(path);
-                if (look.kind == LockLook::Kind::Live) return busy(look.holder);
-                if (look.kind == LockLook::Kind::Ours) {
+                if (refuses(name, look)) return busy(look.holder);
+                if (look.kind == LockLook::Kind::Ours || look.kind == LockLook::Kind::Live) {
                     done = true;
                     break;
                 }

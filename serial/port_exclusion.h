@@ -50,10 +50,12 @@ struct UucpLocks {
 };
 
 // Takes the UUCP lock for a device under each of its names, in the first of UucpLockFolders()
-// that takes it. A live lock in any folder under any name refuses the open, naming its process;
-// one whose process is gone, or that names none, is stale and taken over. A lock that names this
-// process belongs to another handle here, which keeps it (its flock refuses this one). No lock
-// folder writable is no failure: the other guards still hold.
+// that takes it. A live lock in any folder under the device's own name refuses the open, naming
+// its process; under another name only when its process has this device open (two links in
+// different folders may share a last part), else that name is left to it, as is a name that is
+// another device's own. A lock whose process is gone, or that names none, is stale and taken
+// over. A lock that names this process belongs to another handle here, which keeps it (its flock
+// refuses this one). No lock folder writable is no failure: the other guards still hold.
 Result<UucpLocks> TakeUucpLocks(const std::string& devicePath);
 // Removes our lock files, each only while it still names this process.
 void DropUucpLocks(const std::vector<std::string>& lockPaths);
