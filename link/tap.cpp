@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "link/rival_notice.h"
+
 namespace norva {
 
 TapLink::TapLink(TapOrder::Sink& sink, QObject* parent)
@@ -27,6 +29,8 @@ Result<std::string> TapLink::Open(const PortIdentity& host, const PortIdentity& 
     Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open(std::move(setup));
     if (!opened.ok()) return opened.outcome();
     inputs_ = std::move(opened).value();
+    for (const TapSide side : {TapSide::Host, TapSide::Device})
+        WatchForRivals(side);
     order_.emplace(
         TapOrder::Setup{std::int64_t{kQuietMs} * 1000, inputs_->boundMicros(), kBlockSize}, sink_);
     return inputs_->warnings();
@@ -39,16 +43,30 @@ void TapLink::Close() {
     order_->Finish();
     emit Handled();
     inputs_.reset();
+    for (auto& rivals : rivals_)
+        rivals.reset();
     due_->stop();
+}
+
+void TapLink::WatchForRivals(TapSide side) {
+    auto& rivals = rivals_[side == TapSide::Host ? 0 : 1];
+    rivals = std::make_unique<RivalNotice>(identity(side).devicePath);
+    connect(rivals.get(), &RivalNotice::Noticed, this, &TapLink::RivalOpened);
 }
 
 void TapLink::Drain() {
     if (!inputs_) return;
     const std::int64_t heard = inputs_->Take([this](TapSide side, const Block& block) {
-        if (block.event == LineEvent::None)
+        if (block.event == LineEvent::None) {
             order_->Read(side, block.firstByteUnixMicros, block.bytes);
+            return;
+        }
+        order_->LineChanged(side, block.event == LineEvent::Gone, block.firstByteUnixMicros);
+        // A line gone has no node to watch; one back is watched anew.
+        if (block.event == LineEvent::Gone)
+            rivals_[side == TapSide::Host ? 0 : 1].reset();
         else
-            order_->LineChanged(side, block.event == LineEvent::Gone, block.firstByteUnixMicros);
+            WatchForRivals(side);
     });
     order_->Advance(heard);
     emit Handled();

@@ -13,6 +13,10 @@
 class QTimer;
 
 namespace norva {
+class RivalNotice;
+}
+
+namespace norva {
 
 // A passive tap on a live link between a host and an acceptor: the two read-only inputs and the
 // order of what they hear, handed to a sink in order on the thread this object lives on. It
@@ -41,15 +45,20 @@ public:
 signals:
     // Traffic was handed out: a front may flush its output now.
     void Handled();
+    // Another program opened one of the tap's lines: "PATH: also opened by socat (pid 4711);
+    // bytes may go to it".
+    void RivalOpened(const QString& text);
 
 private:
     void Drain();
     void Schedule();
+    void WatchForRivals(TapSide side);
 
     TapOrder::Sink& sink_;
     PortIdentity host_, device_;
     std::unique_ptr<TapInputs> inputs_;
     std::optional<TapOrder> order_;
+    std::unique_ptr<RivalNotice> rivals_[2];  // host, device; while their lines are open
     QTimer* due_;
 };
 

@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <limits>
 
 #include "serial/line_mode.h"
+#include "serial/port_exclusion.h"
 #include "textfile/regular_file.h"
 
 namespace norva {
@@ -33,12 +33,6 @@ std::int64_t MonotonicMicros() {
 std::string BaseName(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool IsPtySlave(const struct stat& st) {
-    constexpr unsigned kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143;
-    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= kFirstPtySlaveMajor &&
-           major(st.st_rdev) <= kLastPtySlaveMajor;
 }
 
 std::int64_t CharacterMicros(const std::string& modeString) {
@@ -95,10 +89,10 @@ Result<std::unique_ptr<TapInputs>> TapInputs::Open(Setup setup) {
     for (const TapSide side : {TapSide::Host, TapSide::Device}) {
         const PortIdentity& id = inputs->identity(side);
         PortHandle& port = side == TapSide::Host ? inputs->host_ : inputs->device_;
-        const OpenResult opened = OpenDevice(&port, id.devicePath, id.modeString);
-        if (opened.code == kOpenFailed) return opened.outcome;
-        if (!opened.outcome.text().empty())
-            inputs->warnings_ += (inputs->warnings_.empty() ? "" : "; ") + opened.outcome.text();
+        const Result<OpenedPort> opened = OpenDevice(&port, id.devicePath, id.modeString);
+        if (!opened.ok()) return opened.outcome();
+        if (!opened->warning.empty())
+            inputs->warnings_ += (inputs->warnings_.empty() ? "" : "; ") + opened->warning;
     }
     inputs->boundMicros_ = TapOrderBoundMicros(
         InputLatencyMicros(inputs->setup_.host.devicePath, inputs->setup_.host.modeString),
@@ -155,7 +149,7 @@ void TapInputs::Run() {
         for (const TapSide side : {TapSide::Host, TapSide::Device}) {
             const std::size_t i = Index(side);
             fds[1 + i].fd = waiting_[i] ? -1 : (side == TapSide::Host ? host_ : device_).fd();
-            waitingAny = waitingAny || waiting_[i];
+            waitingAny = waitingAny || (waiting_[i] && mayComeBack_[i]);
         }
         // Without a stop descriptor the stop flag is looked at a few times a second instead.
         const int wait = waitingAny ? kReopenRetryMs : stopEvent_.valid() ? -1 : kNoStopEventMs;
@@ -198,9 +192,12 @@ void TapInputs::Run() {
 
 void TapInputs::Lost(TapSide side, std::int64_t now) {
     const std::size_t i = Index(side);
+    PortHandle& port = side == TapSide::Host ? host_ : device_;
+    // A pseudo-terminal's own name goes to whoever makes the next one: never opened again.
+    mayComeBack_[i] = port.mayComeBack();
     // The dead descriptor goes at once: while it stays open the kernel gives a re-plugged
     // adapter a new name.
-    CloseComPort(side == TapSide::Host ? &host_ : &device_);
+    CloseComPort(&port);
     waiting_[i] = true;
     nextTry_[i] = now;
     InboxOf(side).Push({{}, now, LineEvent::Gone, now}, stopRequested_);
@@ -208,13 +205,13 @@ void TapInputs::Lost(TapSide side, std::int64_t now) {
 
 void TapInputs::TryReopen(TapSide side, std::int64_t now) {
     const std::size_t i = Index(side);
-    if (now < nextTry_[i]) return;
+    if (!mayComeBack_[i] || now < nextTry_[i]) return;
     nextTry_[i] = now + std::int64_t{kReopenRetryMs} * 1000;
     const PortIdentity& id = identity(side);
     struct stat st {};
     if (::stat(id.devicePath.c_str(), &st) != 0) return;
     PortHandle& port = side == TapSide::Host ? host_ : device_;
-    if (OpenDevice(&port, id.devicePath, id.modeString).code != kOpened) return;
+    if (!OpenDevice(&port, id.devicePath, id.modeString).ok()) return;
     waiting_[i] = false;
     InboxOf(side).Push({{}, now, LineEvent::Back, now}, stopRequested_);
 }

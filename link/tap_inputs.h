@@ -24,7 +24,8 @@ namespace norva {
 // them: each read at the moment the thread woke for it (CLOCK_MONOTONIC, told as microseconds
 // since the Unix epoch by one offset taken at the start, so a clock step in the session moves
 // nothing). A device that goes away is closed and waited for, and opened again when its path is
-// back, as the bench does with its port.
+// back, as the bench does with its port (a pseudo-terminal's own name, which never comes back,
+// is not waited for).
 class TapInputs {
 public:
     struct Setup {
@@ -79,6 +80,7 @@ private:
     std::string warnings_;
     std::atomic<bool> waiting_[2] = {false, false};
     std::int64_t nextTry_[2] = {0, 0};
+    bool mayComeBack_[2] = {true, true};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> stopped_{false};
     // While the thread handles a pass: true, and when that pass began. Every read of a pass is

@@ -337,6 +337,8 @@ private slots:
             "one device cannot hear both lines");
         row("silent", both + QStringList{"--silence", "1"}, 3, "The acceptor sent nothing for 1 s");
         row("pulled", both + QStringList{"--seconds", "3"}, 1, "/dev gone");
+        row("a rival opens a line", both + QStringList{"--seconds", "3"}, 0,
+            "/dev: also opened by sleep");
     }
     void exitStatuses() {
         QFETCH(QStringList, args);
@@ -350,15 +352,21 @@ private slots:
         QVERIFY(QFile::link(QString::fromStdString(device->slavePath()), deviceLink));
         Program tap =
             Cli(args.replaceInStrings("@host", hostLink).replaceInStrings("@dev", deviceLink));
+        std::unique_ptr<Program> rival;
         if (message.endsWith("gone")) {
             QVERIFY(tap.WaitErr("tap: host"));
             QFile::remove(deviceLink);
             device.reset();
+        } else if (message.contains("also opened")) {
+            QVERIFY(tap.WaitErr("tap: host"));
+            rival = std::make_unique<Program>(
+                "/bin/sh", QStringList{"-c", "exec sleep 10 <\"$0\"", deviceLink});
         }
         QCOMPARE(tap.Finished(), status);
         QVERIFY2(tap.err().contains(message.replace("@dev", deviceLink)), qPrintable(tap.err()));
         QCOMPARE(tap.err().contains("Usage: norva-cli"), status == 2 && !message.contains("file"));
-        QCOMPARE(tap.out().contains("== summary"), status == 3 || message.endsWith("gone"));
+        QCOMPARE(tap.out().contains("== summary"),
+                 status == 0 || status == 3 || message.endsWith("gone"));
         QCOMPARE(tap.out().contains("stopped by port lost"), message.endsWith("gone"));
     }
 };

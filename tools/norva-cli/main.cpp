@@ -73,10 +73,13 @@ int main(int argc, char** argv) {
     const std::string portName = o.portNumber != 0 ? "COM" + std::to_string(o.portNumber) : "";
     std::unique_ptr<RunCapture> capture;
     if (!o.capture.empty()) {
+        std::string device = o.device;
+        if (device.empty()) {
+            const Result<PortDevice> mapped = DeviceForPort(portName);
+            if (mapped.ok()) device = mapped->path;
+        }
         Result<std::unique_ptr<RunCapture>> started = RunCapture::Start(
-            o.capture,
-            {{o.device.empty() ? DevicePathForPort(portName) : o.device, "the serial device"},
-             {o.valuesFile, "the --values file"}},
+            o.capture, {{device, "the serial device"}, {o.valuesFile, "the --values file"}},
             notice);
         if (!started.ok()) return refuse(started.Describe(), kExitUsage);
         capture = std::move(started).value();
@@ -100,6 +103,8 @@ int main(int argc, char** argv) {
     QObject::connect(&link, &AcceptorLink::DeviceGone,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
     QObject::connect(&link, &AcceptorLink::DeviceBack,
+                     [&](const QString& text) { front.Notice(text.toStdString()); });
+    QObject::connect(&link, &AcceptorLink::RivalOpened,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
 
     RunControl run({o.seconds, o.silence, signalFd, [&front] { return front.lastReceivedMicros(); },

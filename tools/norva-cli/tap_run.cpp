@@ -1,6 +1,7 @@
 #include "tools/norva-cli/tap_run.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "link/tap.h"
 #include "serial/port_name.h"
@@ -13,10 +14,15 @@ namespace norva::cli {
 
 namespace {
 
-// "COMn" names a port, mapped as everywhere; anything else is a device's path.
-PortIdentity LineOf(const std::string& given, const std::string& mode) {
-    if (PortNumberOfName(given) != 0) return {given, DevicePathForPort(given), mode};
-    return {"", given, mode};
+// "COMn" names a port, mapped as everywhere (with the mapping's warning, if any); anything
+// else is a device's path.
+Result<PortIdentity> LineOf(const std::string& given, const std::string& mode,
+                            const std::function<void(const std::string&)>& notice) {
+    if (!PortNumberOfName(given)) return PortIdentity{"", given, mode};
+    const Result<PortDevice> mapped = DeviceForPort(given);
+    if (!mapped.ok()) return mapped.outcome();
+    if (!mapped->warning.empty()) notice(mapped->warning);
+    return PortIdentity{given, mapped->path, mode};
 }
 
 std::string Named(const PortIdentity& port) {
@@ -37,8 +43,14 @@ int RunTap(const Options& o, Streams& streams, int signalFd) {
     setup.printLine = [&streams](std::string_view line) { streams.Line(line); };
     setup.printNotice = [&notice](std::string_view text) { notice(std::string(text)); };
     setup.timestamps = o.timestamps;
-    setup.host = LineOf(o.tapHost, o.mode);
-    setup.device = LineOf(o.tapDevice, o.mode);
+    const Result<PortIdentity> host = LineOf(o.tapHost, o.mode, notice);
+    const Result<PortIdentity> device = LineOf(o.tapDevice, o.mode, notice);
+    if (!host.ok() || !device.ok()) {
+        notice("The tap's lines did not open: " + (host.ok() ? device : host).text());
+        return streams.End(kExitPortLost, {});
+    }
+    setup.host = host.value();
+    setup.device = device.value();
     // The host's values are its own: the tap knows them only when told.
     if (o.valuesFileGiven) {
         const Result<Captions> captions = LoadCaptions(o);
@@ -64,6 +76,8 @@ int RunTap(const Options& o, Streams& streams, int signalFd) {
         });
     }
     TapLink tap(session);
+    QObject::connect(&tap, &TapLink::RivalOpened,
+                     [&notice](const QString& text) { notice(text.toStdString()); });
     const Result<std::string> opened = tap.Open(setup.host, setup.device);
     if (!opened.ok()) {
         notice("The tap's lines did not open: " + opened.text());
