@@ -39,6 +39,7 @@ struct Options {
     bool program = true;
     norva::bench::DriverOptions driver;
     std::string replaySimulator = NORVA_ACCEPTOR_SIM;  // another build's, to compare
+    int tapSeconds = 600;                              // the tap's soak
     long replayLines = 5'000'000;
     std::vector<char*> benchmarkArguments;
 };
@@ -49,7 +50,8 @@ void Usage(const char* name) {
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
                  "          [--core-only | --program-only] [--replay-sim PATH] [--replay-lines N]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget,replay,tap-order]\n"
+                 "          [--only start-up,idle,latency,flood,memory,budget,replay,tap-order,"
+                 "tap-soak]\n          [--tap-seconds S]\n"
                  "          [--benchmark_...]\n",
                  name);
 }
@@ -89,6 +91,8 @@ bool Parse(int argc, char** argv, Options& options) {
                 options.driver.only.push_back(names.substr(start, end - start));
                 start = end + 1;
             }
+        } else if (hasValue && argument == "--tap-seconds") {
+            options.tapSeconds = std::max(1, std::atoi(argv[++i]));
         } else if (hasValue && argument == "--replay-sim") {
             options.replaySimulator = argv[++i];
         } else if (hasValue && argument == "--replay-lines") {
@@ -324,6 +328,30 @@ void AddLinkRows(norva::bench::ResultsTable& table,
         [](double v) { return Fixed(v, 3) + " %"; }, [](double v) { return v < 0.1; });
 }
 
+void AddTapSoakRows(norva::bench::ResultsTable& table,
+                    const std::vector<norva::bench::TapSoakFigures>& runs) {
+    using Figures = norva::bench::TapSoakFigures;
+    if (runs.empty()) return;
+    const std::string soak =
+        "Tap soak, " + Fixed(runs.front().seconds, 0) + " s at 2 notes a second";
+    const auto percent = [](double v) { return Fixed(v, 3) + " % of one core"; };
+    std::vector<double> ratio;
+    for (const Figures& f : runs)
+        ratio.push_back(f.tapCpuMs / f.hostCpuMs);
+    table.Add(soak + ": the tap's processor time", "≤ norva-cli's",
+              PerRun(runs, [](const Figures& f) { return f.tapCpuMs / (f.seconds * 10); }),
+              percent);
+    table.Add(soak + ": norva-cli's as the host, same traffic", "—",
+              PerRun(runs, [](const Figures& f) { return f.hostCpuMs / (f.seconds * 10); }),
+              percent);
+    table.Add(
+        soak + ": the tap's against norva-cli's", "≤ 1", ratio,
+        [](double v) { return Fixed(v, 2); }, [](double v) { return v <= 1; });
+    table.Add(soak + ": notes the tap saw stacked", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.notesSeenByTap); }),
+              [](double v) { return Fixed(v, 0); });
+}
+
 void AddTapRows(norva::bench::ResultsTable& table,
                 const std::vector<norva::bench::TapOrderFigures>& runs) {
     using Figures = norva::bench::TapOrderFigures;
@@ -445,6 +473,7 @@ int main(int argc, char** argv) {
     std::vector<norva::bench::ReplayFigures> replayRuns;
     const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
     std::vector<norva::bench::TapOrderFigures> tapRuns;
+    std::vector<norva::bench::TapSoakFigures> tapSoakRuns;
     const auto named = [&only](const char* measurement) {
         return std::find(only.begin(), only.end(), measurement) != only.end();
     };
@@ -453,6 +482,10 @@ int main(int argc, char** argv) {
         if (named("tap-order")) {
             std::fprintf(stderr, "run %d: the tap's order\n", run + 1);
             tapRuns.push_back(norva::bench::MeasureTapOrder(options.driver.trials));
+        }
+        if (named("tap-soak")) {
+            std::fprintf(stderr, "run %d: the tap's soak (%d s)\n", run + 1, options.tapSeconds);
+            tapSoakRuns.push_back(norva::bench::MeasureTapSoak(options.tapSeconds));
         }
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
@@ -477,6 +510,7 @@ int main(int argc, char** argv) {
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
     AddTapRows(table, tapRuns);
+    AddTapSoakRows(table, tapSoakRuns);
     if (options.core) AddReplayRows(table, options, replayRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 

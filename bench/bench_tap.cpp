@@ -1,7 +1,17 @@
 #include "bench_tap.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
+#include <fstream>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "link/tap_inputs.h"
@@ -13,6 +23,51 @@ namespace {
 
 double Ms(std::int64_t micros) {
     return static_cast<double>(micros) / 1000.0;
+}
+
+// A program of its own with standard output to a file (or nothing) and the rest to /dev/null.
+pid_t Start(std::vector<std::string> args, const std::string& output = "/dev/null") {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int null = ::open("/dev/null", O_RDWR);
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(null, 0);
+    ::dup2(out, 1);
+    ::dup2(null, 2);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// User and system time the process has used, in milliseconds.
+double CpuMs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which may hold blanks, are counted from its ')'.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        if (i >= 14) ticks += std::stod(field);
+    }
+    return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGINT);
+    for (int i = 0; i < 500 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
 }
 
 }  // namespace
@@ -76,6 +131,36 @@ TapOrderFigures MeasureTapOrder(int rounds) {
         figures.lateP999Ms = at(0.999);
         figures.lateMaxMs = Ms(late.back());
     }
+    return figures;
+}
+
+TapSoakFigures MeasureTapSoak(int seconds) {
+    TapSoakFigures figures{double(seconds), std::nan(""), std::nan(""), 0};
+    const std::string base = "/tmp/norva-bench-tap-" + std::to_string(::getpid());
+    const std::string acceptor = base + "-acceptor", tapHost = base + "-host",
+                      tapDevice = base + "-device", summary = base + "-summary.json";
+    const pid_t sim = Start({NORVA_ACCEPTOR_SIM, "--soak", "2", "--seed", "3", "--link", acceptor,
+                             "--tap-links", tapHost, tapDevice});
+    for (int i = 0; i < 500 && !(Exists(acceptor) && Exists(tapDevice)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const pid_t tap =
+        Start({NORVA_CLI, "--tap-host", tapHost, "--tap-device", tapDevice, "--json"}, summary);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const pid_t host =
+        Start({NORVA_CLI, "--device", acceptor, "--accept", "1-16", "--escrow", "no-escrow"});
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    figures.tapCpuMs = CpuMs(tap);
+    figures.hostCpuMs = CpuMs(host);
+    Stop(host);
+    Stop(tap);
+    Stop(sim);
+    std::ifstream json(summary);
+    const std::string text((std::istreambuf_iterator<char>(json)),
+                           std::istreambuf_iterator<char>());
+    std::smatch total;
+    if (std::regex_search(text, total, std::regex("\"total\":(\\d+),\"unannounced\"")))
+        figures.notesSeenByTap = std::stol(total[1]);
+    ::unlink(summary.c_str());
     return figures;
 }
 

@@ -19,4 +19,16 @@ struct TapOrderFigures {
 
 TapOrderFigures MeasureTapOrder(int rounds);
 
+// The tap's processor time against norva-cli's own for the same traffic: the simulator soaking
+// at 2 notes a second on its simulated Y-cable, norva-cli as the host taking every note, the
+// tap listening, all three processes of their own for `seconds`.
+struct TapSoakFigures {
+    double seconds = 0;
+    double tapCpuMs = 0;
+    double hostCpuMs = 0;
+    long notesSeenByTap = 0;  // from the tap's summary: traffic flowed
+};
+
+TapSoakFigures MeasureTapSoak(int seconds);
+
 }  // namespace norva::bench

@@ -79,8 +79,10 @@ void TapLink::Schedule() {
         due_->stop();
         return;
     }
-    const std::int64_t waitMicros = std::max<std::int64_t>(*due - inputs_->Now(), 0);
-    // A millisecond late rather than early, so the time has passed when it fires.
+    // Late rather than early, so the time has passed when it fires, and late enough to hand
+    // out what is due close together in one go.
+    const std::int64_t waitMicros =
+        std::max<std::int64_t>(*due - inputs_->Now(), 0) + TapInputs::kLookLaterMicros;
     due_->start(static_cast<int>(std::min<std::int64_t>(waitMicros / 1000 + 1, INT_MAX)));
 }
 

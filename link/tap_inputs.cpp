@@ -71,7 +71,7 @@ std::int64_t TapOrderBoundMicros(std::int64_t hostLatency, std::int64_t deviceLa
 }
 
 TapInputs::TapInputs(Setup setup)
-    : setup_(std::move(setup)), hostInbox_(setup_.wake), deviceInbox_(setup_.wake) {
+    : setup_(std::move(setup)), hostInbox_([] {}), deviceInbox_([] {}) {
     unixOffset_ = UnixMicrosNow() - MonotonicMicros();
     passStart_ = 0;
 }
@@ -134,10 +134,13 @@ std::int64_t TapInputs::Take(const std::function<void(TapSide, const Block&)>& v
         heard = std::numeric_limits<std::int64_t>::max();
     else if (busy_)
         heard = passStart_;
+    // Every read counted before the inboxes are emptied is in them.
+    const std::uint64_t pushed = pushed_;
     for (const TapSide side : {TapSide::Device, TapSide::Host}) {
         for (const Block& block : InboxOf(side).TakeAll())
             visit(side, block);
     }
+    taken_ = pushed;
     return heard;
 }
 
@@ -151,14 +154,17 @@ void TapInputs::Run() {
             fds[1 + i].fd = waiting_[i] ? -1 : (side == TapSide::Host ? host_ : device_).fd();
             waitingAny = waitingAny || (waiting_[i] && mayComeBack_[i]);
         }
-        // Without a stop descriptor the stop flag is looked at a few times a second instead.
-        const int wait = waitingAny ? kReopenRetryMs : stopEvent_.valid() ? -1 : kNoStopEventMs;
+        const int wait = WaitMs(waitingAny);
         busy_ = false;
         const int ready = ::poll(fds, 3, wait);
         busy_ = true;
         const std::int64_t now = Now();
         passStart_ = now;
         if (stopRequested_) break;
+        if (wakePending_ && now >= wakeTakerAt_) {
+            wakePending_ = false;
+            if (taken_ != pushed_) setup_.wake();
+        }
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on: look again a little later rather than spin.
             ::poll(fds, 1, kReopenRetryMs);
@@ -180,6 +186,7 @@ void TapInputs::Run() {
                     block.bytes.assign(buffer.begin(), buffer.begin() + n);
                     block.firstByteUnixMicros = block.lastByteUnixMicros = now;
                     InboxOf(side).Push(std::move(block), stopRequested_);
+                    Pushed(side, now);
                     continue;
                 }
                 if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -201,6 +208,28 @@ void TapInputs::Lost(TapSide side, std::int64_t now) {
     waiting_[i] = true;
     nextTry_[i] = now;
     InboxOf(side).Push({{}, now, LineEvent::Gone, now}, stopRequested_);
+    setup_.wake();
+}
+
+void TapInputs::Pushed(TapSide side, std::int64_t time) {
+    ++pushed_;
+    // The earliest a read can make the order hand out something: a host byte after the bound,
+    // a block after its quiet gap and the bound.
+    const std::int64_t quiet = side == TapSide::Device ? std::int64_t{kQuietMs} * 1000 : 0;
+    const std::int64_t at = time + quiet + boundMicros_ + kLookLaterMicros;
+    if (!wakePending_ || at < wakeTakerAt_) wakeTakerAt_ = at;
+    wakePending_ = true;
+}
+
+int TapInputs::WaitMs(bool waitingForDevice) const {
+    // Without a stop descriptor the stop flag is looked at a few times a second instead.
+    int wait = waitingForDevice ? kReopenRetryMs : stopEvent_.valid() ? -1 : kNoStopEventMs;
+    if (wakePending_) {
+        const std::int64_t left = std::max<std::int64_t>(wakeTakerAt_ - Now(), 0);
+        const int ms = static_cast<int>(std::min<std::int64_t>(left / 1000 + 1, INT_MAX));
+        wait = wait < 0 ? ms : std::min(wait, ms);
+    }
+    return wait;
 }
 
 void TapInputs::TryReopen(TapSide side, std::int64_t now) {
@@ -214,6 +243,7 @@ void TapInputs::TryReopen(TapSide side, std::int64_t now) {
     if (!OpenDevice(&port, id.devicePath, id.modeString).ok()) return;
     waiting_[i] = false;
     InboxOf(side).Push({{}, now, LineEvent::Back, now}, stopRequested_);
+    setup_.wake();
 }
 
 }  // namespace norva

@@ -31,7 +31,11 @@ public:
     struct Setup {
         PortIdentity host;    // portName may be empty; devicePath as mapped
         PortIdentity device;  // the acceptor's line; modeString for both
-        // Called on the inputs' thread when a side's inbox turns non-empty: schedule the taking.
+        // Called on the inputs' thread when what was read should be taken now: schedule the
+        // taking. Not at every read: the order has nothing to hand out before a host byte's
+        // bound has passed, or a block's quiet gap and bound, so the thread waits that long (and
+        // kLookLaterMicros, to take what comes close together at once), and wakes the taker
+        // only if it has not taken the read meanwhile. A line gone or back wakes it at once.
         std::function<void()> wake;
     };
 
@@ -59,6 +63,9 @@ public:
 
     // A device that went away is looked for this often.
     static constexpr int kReopenRetryMs = 250;
+    // How much later than strictly needed what was read is taken, so that a block and the
+    // answers to it are handed out in one go.
+    static constexpr std::int64_t kLookLaterMicros = 10'000;
     // The most one read takes.
     static constexpr std::size_t kReadBytes = kBlockSize;
 
@@ -67,6 +74,8 @@ private:
     static constexpr std::size_t Index(TapSide side) { return side == TapSide::Host ? 0 : 1; }
     void Run();
     void Lost(TapSide side, std::int64_t now);
+    void Pushed(TapSide side, std::int64_t time);
+    int WaitMs(bool waitingForDevice) const;
     void TryReopen(TapSide side, std::int64_t now);
     BlockInbox& InboxOf(TapSide side) { return side == TapSide::Host ? hostInbox_ : deviceInbox_; }
 
@@ -87,6 +96,12 @@ private:
     // timed at its beginning and handed to an inbox before busy_ turns false.
     std::atomic<bool> busy_{false};
     std::atomic<std::int64_t> passStart_{0};
+    // Reads handed to the inboxes, and of them the ones the taker surely has; on the thread: when
+    // the taker must have what is not taken yet.
+    std::atomic<std::uint64_t> pushed_{0};
+    std::atomic<std::uint64_t> taken_{0};
+    std::int64_t wakeTakerAt_ = 0;
+    bool wakePending_ = false;
     UniqueFd stopEvent_;
     std::thread thread_;
 };

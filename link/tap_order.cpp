@@ -36,7 +36,8 @@ void TapOrder::Advance(std::int64_t heardThrough) {
 std::optional<std::int64_t> TapOrder::NextDue() const {
     std::optional<std::int64_t> due;
     const auto consider = [&](std::int64_t t) { due = due ? std::min(*due, t) : t; };
-    if (open_.open) consider(open_.last + setup_.quietMicros);
+    // Settling the block at the end of its quiet gap hands out nothing yet.
+    if (open_.open) consider(open_.last + setup_.quietMicros + setup_.boundMicros);
     if (!items_.empty()) consider(items_.front().due);
     for (const Incoming& in : incoming_)
         consider(in.time + 1);

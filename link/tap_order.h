@@ -95,8 +95,7 @@ public:
     // No read timed before heardThrough is still to come: settle what that allows and hand out
     // what is settled.
     void Advance(std::int64_t heardThrough);
-    // When Advance would next settle or hand out something without a new read; none when
-    // nothing waits.
+    // When Advance would next hand out something without a new read; none when nothing waits.
     std::optional<std::int64_t> NextDue() const;
     // The end: everything read is settled and handed out.
     void Finish();

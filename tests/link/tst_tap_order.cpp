@@ -138,7 +138,7 @@ private slots:
         order.Advance(2'000);
         QCOMPARE(trace.items, QStringList{"H 0C"});
         order.Advance(59'999);
-        QCOMPARE(order.NextDue(), std::optional<std::int64_t>(60'000));
+        QCOMPARE(order.NextDue(), std::optional<std::int64_t>(62'000));
         order.Advance(61'999);
         QCOMPARE(trace.items, QStringList{"H 0C"});
         order.Advance(62'000);
