@@ -11,6 +11,7 @@ namespace {
 // About two marks a bucket at the finest level: finer would cost memory and show nothing more.
 constexpr std::size_t kFewestBuckets = 1024;
 constexpr std::size_t kMostBuckets = std::size_t(1) << 22;
+constexpr double kBucketsPerColumn = 8;
 // A column with more marks than this is read from the buckets instead of mark by mark.
 constexpr std::ptrdiff_t kScanLimit = 64;
 
@@ -79,9 +80,11 @@ void MarkColumns::Masks(const std::vector<Mark>& marks, double fromMicros, doubl
         FineMasks(marks, fromMicros, columnMicros, columns, out);
         return;
     }
-    // The coarsest level whose buckets are no wider than a column.
+    // The coarsest level with several buckets a column, so a mark lands at most a fraction of
+    // a column away from its place.
     std::size_t level = 0;
-    while (level + 1 < levels_.size() && double(bucketMicros_ << (level + 1)) <= columnMicros)
+    while (level + 1 < levels_.size() &&
+           double(bucketMicros_ << (level + 1)) * kBucketsPerColumn <= columnMicros)
         ++level;
     const std::vector<RowMask>& buckets = levels_[level];
     const double width = double(bucketMicros_ << level);

@@ -21,7 +21,7 @@ constexpr RowMask SpanBit(EscrowEnd end) {
 // What a pixel column of the timeline can show, built once over the whole session: for each
 // bucket of time, which rows have a mark in it and which escrow spans cross it, at the finest
 // resolution worth keeping and at every halving of it. A view of any width and zoom then costs
-// about two buckets a column, whatever the number of marks.
+// a few buckets a column, whatever the number of marks.
 class MarkColumns {
 public:
     void Build(const std::vector<Mark>& marks, const std::vector<EscrowSpan>& spans,
@@ -29,7 +29,9 @@ public:
     void Clear();
 
     // The rows shown in each of `columns` equal columns that split [fromMicros, toMicros). A mark
-    // lands in one column, at most a column away from its exact place.
+    // lands in one column: its own, or when the finest buckets are nearly as wide as a column, at
+    // most the one before. Zoomed in past the finest buckets, a column packed with more marks
+    // than are worth reading one by one shows every row of the buckets around it.
     void Masks(const std::vector<Mark>& marks, double fromMicros, double toMicros, int columns,
                std::vector<RowMask>& out) const;
 

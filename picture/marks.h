@@ -19,17 +19,19 @@ enum class MarkKind : std::uint8_t {
     Other,
 };
 
-// One event of the reading as the timeline needs it. Its bytes and log lines stay with the
-// reading and are fetched through `source` only when a mark is looked at.
+// One event of the reading as the timeline needs it. Its log lines and bytes are kept once
+// each whatever their number (SessionTexts) and only looked up when someone looks at the mark.
 struct Mark {
     std::int64_t unixMicros = 0;
-    std::uint32_t source = 0;  // the reading's index of the event
+    std::uint32_t firstLine = 0;  // its log lines: SessionTexts lines from here
+    std::uint32_t bytes = 0;      // its bytes: a SessionTexts byte sequence
     MarkKind kind = MarkKind::Other;
     Lane lane = Lane::Acceptor;
     std::uint8_t detail = 0;  // the status code, the channel 1..16, or the byte
     std::uint8_t flags = 0;   // kStandsForMore
+    std::uint8_t lineCount = 0;
 };
-static_assert(sizeof(Mark) == 16);
+static_assert(sizeof(Mark) == 24);
 // A mark that also stands for later events of its row that memory could not keep.
 inline constexpr std::uint8_t kStandsForMore = 1;
 

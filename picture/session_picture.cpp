@@ -136,7 +136,7 @@ std::size_t SessionPicture::MemoryBytes() const {
     return sizeof(*this) + marks_.capacity() * sizeof(Mark) +
            escrows_.capacity() * sizeof(EscrowSpan) + silences_.capacity() * sizeof(Silence) +
            std::size_t(kAnswerAxis.Bins() + 2 * kHoldAxis.Bins()) * sizeof(std::uint64_t) +
-           title_.capacity() + source_.capacity() + columns_.MemoryBytes();
+           title_.capacity() + source_.capacity() + columns_.MemoryBytes() + texts_.MemoryBytes();
 }
 
 }  // namespace norva::picture

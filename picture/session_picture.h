@@ -11,6 +11,7 @@
 #include "picture/histogram.h"
 #include "picture/mark_columns.h"
 #include "picture/marks.h"
+#include "picture/session_texts.h"
 
 namespace norva::picture {
 
@@ -59,7 +60,7 @@ inline constexpr std::int64_t kStandOutSilenceMicros = 10'000'000;
 // The picture's own compact model of a session: the marks of the timeline in time order, the
 // escrow spans, the silences, the two histograms and the reading's numbers.
 // Filled by an adapter from the reading, then Finish() builds what the drawing needs to stay
-// fast at any zoom. Memory stays near 16 bytes an event: past `markCapacity` marks, marks of
+// fast at any zoom. Memory stays near 32 bytes an event: past `markCapacity` marks, marks of
 // one row closer together than a pixel of the whole session could show are merged.
 class SessionPicture {
 public:
@@ -74,6 +75,7 @@ public:
     // Held to the host's decision, or to the acceptor's hand-back.
     void AddHoldTime(double ms, bool handedBack) { (handedBack ? handBacks_ : holds_).Add(ms); }
     SessionNumbers& numbers() { return numbers_; }
+    SessionTexts& texts() { return texts_; }
     void SetTitle(std::string title) { title_ = std::move(title); }
     // The devices the traffic was heard on: a port, or a tap's two inputs.
     void SetSource(std::string source) { source_ = std::move(source); }
@@ -89,6 +91,7 @@ public:
     const Histogram& holds() const { return holds_; }
     const Histogram& handBacks() const { return handBacks_; }
     const SessionNumbers& numbers() const { return numbers_; }
+    const SessionTexts& texts() const { return texts_; }
     const std::string& title() const { return title_; }
     const std::string& source() const { return source_; }
     const MarkColumns& columns() const { return columns_; }
@@ -118,6 +121,7 @@ private:
     Histogram holds_{kHoldAxis};
     Histogram handBacks_{kHoldAxis};
     SessionNumbers numbers_;
+    SessionTexts texts_;
     std::string title_;
     std::string source_;
     MarkColumns columns_;
