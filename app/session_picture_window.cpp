@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -160,6 +161,14 @@ void PictureCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
 }
 
+// The canvas's actions, without a modal loop of its own.
+void PictureCanvas::contextMenuEvent(QContextMenuEvent* event) {
+    auto* menu = new QMenu(this);
+    menu->addActions(actions());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
 QString PictureCanvas::ToolTipAt(QPoint point) const {
     if (!picture_) return {};
     const picture::Mark* mark = picture::MarkAt(*picture_, Layout(), window_, QPointF(point));
@@ -211,7 +220,6 @@ SessionPictureWindow::SessionPictureWindow(const QString& title, bool withLogLin
     scroll->setFrameShape(QFrame::NoFrame);
     canvas_ = new PictureCanvas(scroll);
     scroll->setWidget(canvas_);
-    canvas_->setContextMenuPolicy(Qt::ActionsContextMenu);
     canvas_->addActions({save_, fit_});
     if (withLogLines) {
         auto* splitter = new QSplitter(Qt::Horizontal, this);
