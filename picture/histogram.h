@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +30,8 @@ class Histogram {
 public:
     explicit Histogram(HistogramAxis axis) : axis_(axis), counts_(std::size_t(axis.Bins()), 0) {}
 
-    void Add(double ms) { ++counts_[std::size_t(axis_.BinOf(ms))]; }
+    void Add(double ms, std::uint64_t count = 1) { counts_[std::size_t(axis_.BinOf(ms))] += count; }
+    void Clear() { std::fill(counts_.begin(), counts_.end(), 0); }
     const HistogramAxis& axis() const { return axis_; }
     const std::vector<std::uint64_t>& counts() const { return counts_; }
     std::uint64_t Tallest() const;

@@ -28,12 +28,14 @@ struct Mark {
     MarkKind kind = MarkKind::Other;
     Lane lane = Lane::Acceptor;
     std::uint8_t detail = 0;  // the status code, the channel 1..16, or the byte
-    std::uint8_t flags = 0;   // kStandsForMore
+    std::uint8_t flags = 0;   // kStandsForMore, kLate
     std::uint8_t lineCount = 0;
 };
 static_assert(sizeof(Mark) == 24);
 // A mark that also stands for later events of its row that memory could not keep.
 inline constexpr std::uint8_t kStandsForMore = 1;
+// An answer that came after the note it answers had ended.
+inline constexpr std::uint8_t kLate = 2;
 
 // How a note's time in escrow ended.
 enum class EscrowEnd : std::uint8_t {

@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <cmath>
-#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -45,13 +44,6 @@ QJsonObject PerChannel(const SessionNumbers& n, Field field) {
         if (v != 0) channels.insert(QString::number(c + 1), qint64(v));
     }
     return channels;
-}
-
-template <typename Field>
-qint64 Total(const SessionNumbers& n, Field field) {
-    return std::accumulate(
-        n.channels.begin(), n.channels.end(), qint64(0),
-        [&](qint64 sum, const ChannelNumbers& c) { return sum + qint64(field(c)); });
 }
 
 QString Escaped(const QString& text) {
@@ -144,16 +136,17 @@ QJsonObject ReportJson(const SessionPicture& picture) {
     const SessionNumbers& n = picture.numbers();
     const auto stacked = [](const ChannelNumbers& c) { return c.stacked; };
     const auto held = [](const ChannelNumbers& c) { return c.held; };
-    const auto returned = [](const ChannelNumbers& c) { return c.returned; };
     const auto refused = [](const ChannelNumbers& c) { return c.refused; };
     QJsonObject json;
-    json.insert("stacked", QJsonObject{{"total", Total(n, stacked) + qint64(n.stackedUnannounced)},
+    json.insert("stacked", QJsonObject{{"total", qint64(n.stacked)},
                                        {"channels", PerChannel(n, stacked)},
                                        {"unannounced", qint64(n.stackedUnannounced)}});
     if (n.credit) json.insert("credit", qint64(*n.credit));
-    json.insert("refused",
-                QJsonObject{{"total", Total(n, refused)}, {"channels", PerChannel(n, refused)}});
-    json.insert("returned", Total(n, returned));
+    json.insert("refused", QJsonObject{{"unticked", qint64(n.refusedUnticked)},
+                                       {"not_a_number", qint64(n.refusedNotANumber)},
+                                       {"channels", PerChannel(n, refused)}});
+    json.insert("returned", qint64(n.returned));
+    json.insert("rejected_by_policy", qint64(n.rejectedByDecision));
     QJsonObject codes;
     for (const auto& [code, count] : n.statusCodes)
         codes.insert(QString::fromStdString(Hex(code)), qint64(count));
@@ -218,7 +211,7 @@ QByteArray ReportHtml(const SessionPicture& picture) {
                       {"stacked", "stacked.total"},
                       {"stacks unannounced", "stacked.unannounced"},
                       {"returned", "returned"},
-                      {"refused", "refused.total"},
+                      {"rejected by the host's decision", "rejected_by_policy"},
                       {"credit", "credit"},
                       {"power-ups", "power_ups"},
                       {"silences over 10 s", "picture.silences"},

@@ -100,6 +100,19 @@ void SessionPicture::Thin() {
     marks_ = std::move(kept);
 }
 
+void SessionPicture::ClearHistograms() {
+    answers_.Clear();
+    holds_.Clear();
+    handBacks_.Clear();
+}
+
+void SessionPicture::Compact() {
+    marks_.shrink_to_fit();
+    escrows_.shrink_to_fit();
+    silences_.shrink_to_fit();
+    texts_.Compact();
+}
+
 void SessionPicture::AddEscrow(const EscrowSpan& span) {
     escrows_.push_back(span);
 }

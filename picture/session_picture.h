@@ -37,7 +37,13 @@ inline constexpr int kChannels = 16;
 // Every number the picture writes, as the reading of the traffic tallied it.
 struct SessionNumbers {
     std::array<ChannelNumbers, kChannels> channels{};
+    std::uint64_t stacked = 0;             // in all, those no escrow message announced too
     std::uint64_t stackedUnannounced = 0;  // stacks no escrow message announced
+    std::uint64_t returned = 0;
+    // Why notes were refused, where the reading knows the host's settings.
+    std::uint64_t refusedUnticked = 0;
+    std::uint64_t refusedNotANumber = 0;
+    std::uint64_t rejectedByDecision = 0;
     std::optional<std::int64_t> credit;
     std::map<std::uint8_t, std::uint64_t> statusCodes;
     std::uint64_t powerUps = 0;
@@ -71,9 +77,12 @@ public:
     void AddMark(const Mark& mark);
     void AddEscrow(const EscrowSpan& span);
     void AddSilence(const Silence& silence);
-    void AddAnswerLatency(double ms) { answers_.Add(ms); }
+    void AddAnswerLatency(double ms, std::uint64_t count = 1) { answers_.Add(ms, count); }
     // Held to the host's decision, or to the acceptor's hand-back.
-    void AddHoldTime(double ms, bool handedBack) { (handedBack ? handBacks_ : holds_).Add(ms); }
+    void AddHoldTime(double ms, bool handedBack, std::uint64_t count = 1) {
+        (handedBack ? handBacks_ : holds_).Add(ms, count);
+    }
+    void ClearHistograms();
     SessionNumbers& numbers() { return numbers_; }
     SessionTexts& texts() { return texts_; }
     void SetTitle(std::string title) { title_ = std::move(title); }
@@ -82,6 +91,8 @@ public:
 
     // Builds the column index over what was added; call again after adding more.
     void Finish();
+    // Gives back what growing left unused, once nothing more will be added.
+    void Compact();
     void Clear();
 
     const std::vector<Mark>& marks() const { return marks_; }

@@ -29,6 +29,7 @@ public:
     std::size_t BytesLength(std::uint32_t id) const;
 
     void Clear();
+    void Compact() { lines_.shrink_to_fit(); }
     std::size_t MemoryBytes() const;
 
     static constexpr std::size_t kBytesKept = 16;

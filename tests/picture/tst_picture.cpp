@@ -70,6 +70,7 @@ SessionPicture Known() {
     p.AddHoldTime(612, false);
     SessionNumbers& n = p.numbers();
     n.channels[2] = {1, 1, 0, 0, 20, 20};
+    n.stacked = 1;
     n.credit = 20;
     n.statusCodes = {{0x3E, 7}, {0x21, 2}};
     n.powerUps = 1;
