@@ -82,6 +82,7 @@ TimeWindow PictureCanvas::Fit() const {
 
 void PictureCanvas::SetPicture(std::shared_ptr<const SessionPicture> picture) {
     picture_ = std::move(picture);
+    still_ = QPixmap();
     if (fitted_) window_ = Fit();
     update();
 }
@@ -89,15 +90,20 @@ void PictureCanvas::SetPicture(std::shared_ptr<const SessionPicture> picture) {
 void PictureCanvas::SetWindow(const TimeWindow& window) {
     window_ = window;
     fitted_ = false;
-    update();
+    update(picture::TimelineArea(QSizeF(size())).toAlignedRect());
     emit WindowChanged();
 }
 
 void PictureCanvas::FitWholeSession() {
     window_ = Fit();
     fitted_ = true;
-    update();
+    update(picture::TimelineArea(QSizeF(size())).toAlignedRect());
     emit WindowChanged();
+}
+
+void PictureCanvas::resizeEvent(QResizeEvent* event) {
+    still_ = QPixmap();
+    QWidget::resizeEvent(event);
 }
 
 bool PictureCanvas::InTimeline(QPointF point) const {
@@ -106,13 +112,26 @@ bool PictureCanvas::InTimeline(QPointF point) const {
            point.y() >= l.plot.top() - 16 && point.y() <= l.axis.bottom();
 }
 
-void PictureCanvas::paintEvent(QPaintEvent*) {
+// Zooming and panning repaint the timeline alone, over the still part kept from before.
+void PictureCanvas::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (!picture_) {
         painter.fillRect(rect(), Qt::white);
         return;
     }
-    PaintPicture(painter, *picture_, QSizeF(size()), window_);
+    const qreal ratio = devicePixelRatioF();
+    if (still_.isNull()) {
+        still_ = QPixmap(size() * ratio);
+        still_.setDevicePixelRatio(ratio);
+        QPainter still(&still_);
+        picture::PaintStill(still, *picture_, QSizeF(size()));
+    }
+    const QRect dirty = event->rect();
+    painter.drawPixmap(
+        dirty, still_,
+        QRectF(QPointF(dirty.topLeft()) * ratio, QSizeF(dirty.size()) * ratio).toRect());
+    if (dirty.intersects(picture::TimelineArea(QSizeF(size())).toAlignedRect()))
+        picture::PaintTimeline(painter, *picture_, QSizeF(size()), window_);
 }
 
 void PictureCanvas::wheelEvent(QWheelEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -48,12 +49,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     bool InTimeline(QPointF point) const;
     picture::TimeWindow Fit() const;
 
     std::shared_ptr<const picture::SessionPicture> picture_;
+    // All but the timeline, drawn once for each picture and size.
+    QPixmap still_;
     picture::TimeWindow window_;
     bool fitted_ = true;
     bool dragging_ = false;

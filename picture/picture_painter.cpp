@@ -116,6 +116,13 @@ public:
             const TimeWindow& window)
         : p_(p), picture_(picture), l_(layout), w_(window) {}
 
+    void Still() {
+        Header();
+        LaneLabels();
+        Histograms();
+        Tables();
+    }
+
     void Header();
     void Timeline();
     void Axis();
@@ -128,6 +135,7 @@ private:
         return QRectF(row.left(), row.center().y() - 2, row.width(), row.height() / 2);
     }
     void LaneLabels();
+    void LaneBands();
     void Silences();
     void Spans(bool exact);
     void Marks(bool exact);
@@ -143,15 +151,22 @@ private:
     const SessionPicture& picture_;
     const PictureLayout& l_;
     const TimeWindow w_;
+    // Made once a painting, not once a text.
+    const QFont title_ = Font(17, true);
+    const QFont text_ = Font(12);
+    const QFont bold_ = Font(12, true);
+    const QFont small_ = Font(10);
+    const QFont table_ = Font(11);
+    const QFont tableBold_ = Font(11, true);
 };
 
 void Painter::Header() {
     const SessionNumbers& n = picture_.numbers();
     p_.setPen(kInk);
-    p_.setFont(Font(17, true));
+    p_.setFont(title_);
     const QString title = Q(picture_.title().empty() ? "Session" : picture_.title());
     p_.drawText(l_.header.adjusted(0, 0, 0, -22), Qt::AlignLeft | Qt::AlignTop, title);
-    p_.setFont(Font(12));
+    p_.setFont(text_);
     std::string line;
     if (!picture_.source().empty()) line += picture_.source() + "   ";
     if (picture_.startMicros() != 0 || picture_.endMicros() != 0) {
@@ -165,19 +180,16 @@ void Painter::Header() {
 }
 
 void Painter::LaneLabels() {
-    for (int lane = 0; lane < 2; ++lane) {
-        const Row first = lane == 0 ? Row::PowerUp : Row::Poll;
-        const Row last = lane == 0 ? Row::AcceptorOther : Row::HostOther;
-        const QRectF band(l_.plot.left(), l_.RowRect(first).top(), l_.plot.width(),
-                          l_.RowRect(last).bottom() - l_.RowRect(first).top());
-        p_.fillRect(band, lane == 0 ? kAcceptorLane : kHostLane);
-        p_.setPen(kInk);
-        p_.setFont(Font(12, true));
-        p_.drawText(QRectF(l_.labels.left(), band.top(), kLabelWidth, band.height()),
-                    Qt::AlignLeft | Qt::AlignVCenter,
-                    Q(LaneName(lane == 0 ? Lane::Acceptor : Lane::Host)));
+    p_.setPen(kInk);
+    p_.setFont(bold_);
+    for (const auto& [first, last, lane] :
+         {std::tuple{Row::PowerUp, Row::AcceptorOther, Lane::Acceptor},
+          std::tuple{Row::Poll, Row::HostOther, Lane::Host}}) {
+        const double top = l_.RowRect(first).top();
+        p_.drawText(QRectF(l_.labels.left(), top, kLabelWidth, l_.RowRect(last).bottom() - top),
+                    Qt::AlignLeft | Qt::AlignVCenter, Q(LaneName(lane)));
     }
-    p_.setFont(Font(10));
+    p_.setFont(small_);
     p_.setPen(kFaint);
     for (int i = 0; i < kRowCount; ++i) {
         const QRectF r = l_.RowRect(Row(i));
@@ -186,11 +198,21 @@ void Painter::LaneLabels() {
     }
 }
 
+void Painter::LaneBands() {
+    for (const auto& [first, last, colour] :
+         {std::tuple{Row::PowerUp, Row::AcceptorOther, kAcceptorLane},
+          std::tuple{Row::Poll, Row::HostOther, kHostLane}}) {
+        const double top = l_.RowRect(first).top();
+        p_.fillRect(QRectF(l_.plot.left(), top, l_.plot.width(), l_.RowRect(last).bottom() - top),
+                    colour);
+    }
+}
+
 void Painter::Silences() {
     const auto& silences = picture_.silences();
     auto it = FirstAtOrAfter(silences, w_.fromMicros, [](const Silence& s) { return s.toMicros; });
     const double top = l_.plot.top() - kMarkerBand;
-    p_.setFont(Font(10));
+    p_.setFont(small_);
     double lastRight = -1e9;
     for (; it != silences.end() && double(it->fromMicros) < w_.toMicros; ++it) {
         double left = std::max(l_.X(w_, double(it->fromMicros)), l_.plot.left());
@@ -238,14 +260,16 @@ void Painter::PowerUp(double x) {
     p_.setBrush(Qt::NoBrush);
 }
 
+// Each row's marks as rectangles, drawn at once: a tick a mark when zoomed in, and from the
+// columns' index a run of columns where the row has marks.
 void Painter::Marks(bool exact) {
-    std::array<std::vector<QLineF>, kRowCount> lines;
+    std::array<std::vector<QRectF>, kRowCount> rects;
     std::vector<double> powerUps;
-    const auto tick = [&](int row, double x) {
+    const auto tickRect = [&](int row, double left, double width) {
         const QRectF r = l_.RowRect(Row(row));
         // Held marks leave the lower part of their row to the escrow bars.
         const double bottom = Row(row) == Row::Escrow ? r.center().y() : r.bottom() - 2;
-        lines[std::size_t(row)].emplace_back(x, r.top() + 2, x, bottom);
+        rects[std::size_t(row)].emplace_back(left, r.top() + 2, width, bottom - r.top() - 2);
     };
     const int columns = std::max(1, int(l_.plot.width()));
     if (exact) {
@@ -254,35 +278,43 @@ void Painter::Marks(bool exact) {
         for (; it != marks.end() && double(it->unixMicros) < w_.toMicros; ++it) {
             const double x = l_.X(w_, double(it->unixMicros));
             const Row row = RowOf(it->kind, it->lane);
-            tick(int(row), x);
+            tickRect(int(row), x - 0.75, 1.5);
             if (row == Row::PowerUp) powerUps.push_back(x);
         }
     } else {
         std::vector<RowMask> masks;
         picture_.columns().Masks(picture_.marks(), w_.fromMicros, w_.toMicros, columns, masks);
+        const auto runs = [&](RowMask bit, const auto& draw) {
+            for (int c = 0; c < columns;) {
+                if (!(masks[std::size_t(c)] & bit)) {
+                    ++c;
+                    continue;
+                }
+                const int start = c;
+                while (c < columns && (masks[std::size_t(c)] & bit))
+                    ++c;
+                draw(l_.plot.left() + start, double(c - start));
+            }
+        };
         const QRectF bar = EscrowBar();
-        // An end that matters more covers one that matters less in the same column.
-        static constexpr std::array<EscrowEnd, 4> kSpanOrder{
-            EscrowEnd::Stacked, EscrowEnd::Undecided, EscrowEnd::Returned, EscrowEnd::HandedBack};
-        for (int c = 0; c < columns; ++c) {
-            const RowMask mask = masks[std::size_t(c)];
-            if (mask == 0) continue;
-            const double x = l_.plot.left() + c + 0.5;
-            for (EscrowEnd end : kSpanOrder) {
-                if (mask & SpanBit(end))
-                    p_.fillRect(QRectF(x - 0.5, bar.top(), 1, bar.height()), SpanColour(end));
-            }
-            for (int row = 0; row < kRowCount; ++row) {
-                if (mask & RowBit(Row(row))) tick(row, x);
-            }
-            if (mask & RowBit(Row::PowerUp)) powerUps.push_back(x);
+        // An end that matters more is drawn over one that matters less in the same column.
+        for (EscrowEnd end : {EscrowEnd::Stacked, EscrowEnd::Undecided, EscrowEnd::Returned,
+                              EscrowEnd::HandedBack}) {
+            runs(SpanBit(end), [&](double left, double width) {
+                p_.fillRect(QRectF(left, bar.top(), width, bar.height()), SpanColour(end));
+            });
         }
+        for (int row = 0; row < kRowCount; ++row)
+            runs(RowBit(Row(row)), [&](double left, double width) { tickRect(row, left, width); });
+        runs(RowBit(Row::PowerUp), [&](double left, double) { powerUps.push_back(left + 0.5); });
     }
+    p_.setPen(Qt::NoPen);
     for (int row = 0; row < kRowCount; ++row) {
-        if (lines[std::size_t(row)].empty()) continue;
-        p_.setPen(QPen(RowColour(Row(row)), 1.2));
-        p_.drawLines(lines[std::size_t(row)].data(), int(lines[std::size_t(row)].size()));
+        if (rects[std::size_t(row)].empty()) continue;
+        p_.setBrush(RowColour(Row(row)));
+        p_.drawRects(rects[std::size_t(row)].data(), int(rects[std::size_t(row)].size()));
     }
+    p_.setBrush(Qt::NoBrush);
     double last = -1e9;
     for (double x : powerUps) {
         if (x - last < 3) continue;
@@ -292,7 +324,7 @@ void Painter::Marks(bool exact) {
 }
 
 void Painter::Timeline() {
-    LaneLabels();
+    LaneBands();
     p_.save();
     p_.setClipRect(QRectF(l_.plot.left(), l_.plot.top() - kMarkerBand, l_.plot.width(),
                           l_.plot.height() + kMarkerBand));
@@ -345,7 +377,7 @@ TickStep StepFor(double microsPerPixel) {
 void Painter::Axis() {
     const double perPixel = w_.Width() / std::max(1.0, l_.plot.width());
     const TickStep step = StepFor(perPixel);
-    p_.setFont(Font(10));
+    p_.setFont(small_);
     const double first = std::ceil(w_.fromMicros / step.micros) * step.micros;
     for (double t = first; t <= w_.toMicros; t += step.micros) {
         const double x = l_.X(w_, t);
@@ -372,11 +404,11 @@ void Painter::Histogram(const QRectF& area, const QString& title,
                         const std::vector<QColor>& colours, const std::vector<QString>& legend,
                         const std::vector<std::pair<double, QString>>& markers, double quietGapMs) {
     p_.setPen(kInk);
-    p_.setFont(Font(12, true));
+    p_.setFont(bold_);
     p_.drawText(QRectF(area.left(), area.top(), area.width(), 18), Qt::AlignLeft | Qt::AlignTop,
                 title);
     const QRectF plot = area.adjusted(44, 22 + 16 * double(legend.size()), -8, -20);
-    p_.setFont(Font(10));
+    p_.setFont(small_);
     for (std::size_t i = 0; i < legend.size(); ++i) {
         const QRectF swatch(area.left() + 44, area.top() + 22 + 16 * double(i) + 3, 10, 10);
         p_.fillRect(swatch, colours[i]);
@@ -478,9 +510,9 @@ void Painter::Table(const QRectF& area, const std::vector<std::vector<QString>>&
         const double y = area.top() + double(r) * kTableRow;
         if (y + kTableRow > area.bottom() + 1) break;
         if (r == 0) {
-            p_.setFont(Font(11, true));
+            p_.setFont(tableBold_);
         } else {
-            p_.setFont(Font(11));
+            p_.setFont(table_);
             if (r % 2 == 0) p_.fillRect(QRectF(area.left(), y, area.width(), kTableRow), kStripe);
         }
         p_.setPen(r < dim.size() && dim[r] ? kFaint : kInk);
@@ -546,18 +578,34 @@ void Painter::Tables() {
 
 }  // namespace
 
-void PaintPicture(QPainter& painter, const SessionPicture& picture, QSizeF size,
-                  const TimeWindow& window) {
+void PaintStill(QPainter& painter, const SessionPicture& picture, QSizeF size) {
     const PictureLayout layout = LayOut(size);
     painter.save();
     painter.fillRect(QRectF(QPointF(0, 0), size), kBackground);
+    Painter(painter, picture, layout, TimeWindow{0, 1}).Still();
+    painter.restore();
+}
+
+void PaintTimeline(QPainter& painter, const SessionPicture& picture, QSizeF size,
+                   const TimeWindow& window) {
+    const PictureLayout layout = LayOut(size);
+    painter.save();
     Painter p(painter, picture, layout, window.Width() > 0 ? window : TimeWindow{0, 1});
-    p.Header();
     p.Timeline();
     p.Axis();
-    p.Histograms();
-    p.Tables();
     painter.restore();
+}
+
+QRectF TimelineArea(QSizeF size) {
+    const PictureLayout l = LayOut(size);
+    return QRectF(0, l.plot.top() - kMarkerBand, std::max(size.width(), l.axis.right()),
+                  l.axis.bottom() - l.plot.top() + kMarkerBand);
+}
+
+void PaintPicture(QPainter& painter, const SessionPicture& picture, QSizeF size,
+                  const TimeWindow& window) {
+    PaintStill(painter, picture, size);
+    PaintTimeline(painter, picture, size, window);
 }
 
 const Mark* MarkAt(const SessionPicture& picture, const PictureLayout& layout,

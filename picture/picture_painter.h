@@ -41,6 +41,12 @@ PictureLayout LayOut(QSizeF size);
 // histograms and the tables. One path for the screen, PNG and SVG.
 void PaintPicture(QPainter& painter, const SessionPicture& picture, QSizeF size,
                   const TimeWindow& window);
+// Its two layers, for a window that keeps what does not move with the timeline: everything
+// but the timeline, on the background; then the timeline, within TimelineArea.
+void PaintStill(QPainter& painter, const SessionPicture& picture, QSizeF size);
+void PaintTimeline(QPainter& painter, const SessionPicture& picture, QSizeF size,
+                   const TimeWindow& window);
+QRectF TimelineArea(QSizeF size);
 
 // The mark under a point of the timeline, the nearest within a few pixels in the row there;
 // nullptr when there is none.
