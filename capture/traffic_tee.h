@@ -21,6 +21,10 @@ public:
         for (TrafficSink* sink : sinks_)
             sink->PortOpened(unixMicros, port);
     }
+    void BlockEnded(std::int64_t lastByteUnixMicros) override {
+        for (TrafficSink* sink : sinks_)
+            sink->BlockEnded(lastByteUnixMicros);
+    }
     void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override {
         for (TrafficSink* sink : sinks_)
             sink->Received(firstByteUnixMicros, block);

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const ParsedOptions parsed = ParseOptions(args);
-    if (!parsed.error.empty() || parsed.options.help) return 0;
+    if (!parsed.error.empty() || parsed.options.help || parsed.options.version) return 0;
     const Options& o = parsed.options;
     Check((o.portNumber != 0) != !o.device.empty(), "exactly one port");
     Check(o.portNumber >= 0 && o.portNumber <= 10, "port number in range");

@@ -119,6 +119,10 @@ private slots:
         QVERIFY2(parsed.error.empty(), parsed.error.c_str());
         QCOMPARE(parsed.options.replay, std::string("c.txt"));
         QCOMPARE(*parsed.options.replaySpeed, 0.5);
+
+        // Like --help, it stands alone: what else is given need not make a run.
+        parsed = ParseOptions({"--version", "--seed", "1"});
+        QVERIFY2(parsed.error.empty() && parsed.options.version, parsed.error.c_str());
     }
 
     void badOptions_data() {
@@ -143,6 +147,7 @@ private slots:
         QTest::newRow("replay with script")
             << QStringList{"--replay=c.txt", "--script", "s.sim"} << "--replay plays the capture";
         QTest::newRow("replay without file") << QStringList{"--replay"} << "--replay needs a path";
+        QTest::newRow("version with value") << QStringList{"--version=1"} << "--version takes no";
     }
 
     void badOptions() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "norva_version.h"
 #include "tools/acceptor-sim/commands.h"
 #include "tools/acceptor-sim/options.h"
 #include "tools/acceptor-sim/replay.h"
@@ -45,8 +46,9 @@ int main(int argc, char** argv) {
     const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) return Fail(kExitUsage, parsed.error);
     const Options& options = parsed.options;
-    if (options.help) {
-        std::fputs(UsageText().c_str(), stdout);
+    if (options.help || options.version) {
+        std::fputs((options.help ? UsageText() : norva::VersionText("norva-acceptor-sim")).c_str(),
+                   stdout);
         return kExitOk;
     }
 

@@ -46,6 +46,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         if (name == "--help" || name == "-h") {
             if (!flag()) return fail(name + " takes no value");
             o.help = true;
+        } else if (name == "--version") {
+            if (!flag()) return fail(name + " takes no value");
+            o.version = true;
         } else if (name == "--exit-on-eof") {
             if (!flag()) return fail(name + " takes no value");
             o.exitOnEof = true;
@@ -84,7 +87,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             return fail("unknown option '" + arg.raw() + "' (see --help)");
         }
     }
-    if (o.help) return result;
+    if (o.help || o.version) return result;
     if (!o.device.empty() && !o.link.empty()) {
         return fail("--link names a pseudo-terminal; it cannot be used with --device");
     }
@@ -127,6 +130,7 @@ Options:
   --speed X            with --replay: divide the recorded gaps by X (0.5 plays at half speed,
                        10 ten times as fast; above 0, at most 1000; default 1).
   -h, --help           this text.
+  --version            the program's name and version.
 
 Standard output, one line each, written at once:
   pty PATH                     first line: the pseudo-terminal for the host to open

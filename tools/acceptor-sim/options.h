@@ -30,6 +30,7 @@ struct Options {
     std::string replay;                 // a capture to play back
     std::optional<double> replaySpeed;  // recorded gaps divided by this
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions {

@@ -81,6 +81,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         if (name == "--help" || name == "-h") {
             if (!noValue()) return fail(name + " takes no value");
             o.help = true;
+        } else if (name == "--version") {
+            if (!noValue()) return fail(name + " takes no value");
+            o.version = true;
         } else if (name == "--no-enable") {
             if (!noValue()) return fail(name + " takes no value");
             o.enable = false;
@@ -146,7 +149,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             return fail("unknown argument '" + arg.raw() + "' (see --help)");
         }
     }
-    if (o.help) return result;
+    if (o.help || o.version) return result;
     if (portGiven == !o.device.empty()) return fail("name one port: --port COMn or --device PATH");
     return result;
 }
@@ -175,6 +178,7 @@ on notes by these options instead of an operator.
   --timestamps         put each line's time in front of it
   --json               print the summary as JSON
   -h, --help           this text
+  --version            the program's name and version
 
 Standard output: the protocol log lines, then the summary. Standard error: reasons and notices.
 Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port could not be

@@ -35,6 +35,7 @@ struct Options {
     bool timestamps = false;
     bool json = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions {

@@ -12,6 +12,7 @@
 #include "billvalues/bill_values.h"
 #include "capture/capture_file_recorder.h"
 #include "link/acceptor_link.h"
+#include "norva_version.h"
 #include "protocol/shared_state.h"
 #include "serial/comm_ini.h"
 #include "tools/common/stop_signals.h"
@@ -50,8 +51,8 @@ int main(int argc, char** argv) {
     const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) return Usage(parsed.error);
     const Options& o = parsed.options;
-    if (o.help) {
-        std::fputs(UsageText().c_str(), stdout);
+    if (o.help || o.version) {
+        std::fputs((o.help ? UsageText() : VersionText("norva-cli")).c_str(), stdout);
         return kExitStopped;
     }
 
