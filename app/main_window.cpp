@@ -206,6 +206,12 @@ void TForm1::ConnectHandlers() {
     Memo1->AttachBudget(&evidenceBudget_,
                         [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
+    pictures_ = std::make_unique<norva::PictureWindows>(this, traffic_->record(), *Memo1, [this] {
+        std::array<std::string, norva::kChannelCount> captions;
+        for (int c = 1; c <= norva::kChannelCount; ++c)
+            captions[std::size_t(c - 1)] = ChannelCaption(c);
+        return captions;
+    });
     connect(problemTimer_, &QTimer::timeout, this, [this] {
         StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });
