@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_picture.h"
 #include "measured_program.h"
 #include "program_driver.h"
 #include "results_table.h"
@@ -380,12 +381,15 @@ int main(int argc, char** argv) {
     std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
+    std::vector<norva::bench::PictureFigures> pictureRuns;
     for (int run = 0; run < options.runs; ++run) {
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
             std::fprintf(stderr, "run %d: the serial link\n", run + 1);
             linkRuns.push_back(norva::bench::MeasureLink(10, options.driver.seconds));
+            std::fprintf(stderr, "run %d: the session picture\n", run + 1);
+            pictureRuns.push_back(norva::bench::MeasurePicture(true));
         }
         if (options.program) {
             std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
@@ -398,6 +402,7 @@ int main(int argc, char** argv) {
     norva::bench::ResultsTable table(options.runs);
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
+    if (options.core) norva::bench::AddPictureRows(table, pictureRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];
