@@ -78,9 +78,15 @@ void PictureFiller::EndSpan(std::int64_t at, EscrowEnd end) {
 
 void PictureFiller::OnEvent(const TrafficEvent& e) {
     if (e.kind == EventKind::PortOpened) {
-        if (picture_.source().empty() && e.port != nullptr)
-            picture_.SetSource("port " + e.port->portName + " " + e.port->devicePath + " " +
-                               e.port->modeString);
+        if (picture_.source().empty() && e.port != nullptr) {
+            // A field the port line left empty is left out.
+            std::string source = "port";
+            for (const std::string* field :
+                 {&e.port->portName, &e.port->devicePath, &e.port->modeString}) {
+                if (!field->empty() && *field != "-") source += " " + *field;
+            }
+            picture_.SetSource(source);
+        }
         return;
     }
     if (e.kind == EventKind::Silence) {
