@@ -206,6 +206,8 @@ void TForm1::ConnectHandlers() {
     Memo1->AttachBudget(&evidenceBudget_,
                         [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
+    connect(traffic_.get(), &norva::TrafficEvidence::RecordingNews, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     pictures_ = std::make_unique<norva::PictureWindows>(this, traffic_->record(), *Memo1, [this] {
         std::array<std::string, norva::kChannelCount> captions;
         for (int c = 1; c <= norva::kChannelCount; ++c)

@@ -85,9 +85,9 @@ BENCHMARK(BM_ReadingDay)
 void BM_ReadingDayFromText(benchmark::State& state) {
     const std::string text = norva::FormatCapture(DayEvents());
     for (auto _ : state) {
-        const norva::CaptureParse parse = norva::ParseCapture(text);
+        const auto parse = norva::ParseCapture(text);
         norva::TrafficReading reading(DayOptions(), [](const norva::TrafficEvent&) {});
-        for (const norva::CaptureEvent& event : parse.events)
+        for (const norva::CaptureEvent& event : parse.value())
             norva::FeedCaptureEvent(reading, event);
         reading.Finish();
         benchmark::DoNotOptimize(reading.tallies().stacked);

@@ -7,8 +7,8 @@
 
 namespace norva {
 
-// Hands each event on to every sink added, in the order they were added: the link reports to
-// one sink, and the record and a recording file both listen.
+// Hands each event on to every sink added, in the order they were added, so a test can feed the
+// record and a recording file the same traffic.
 class TrafficTee : public TrafficSink {
 public:
     void Add(TrafficSink* sink) {
