@@ -16,8 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SessionPicture picture(64);
     PictureFiller filler(picture);
     TrafficReading reading({}, [&filler](const TrafficEvent& e) { filler.OnEvent(e); });
-    for (const CaptureEvent& event : ParseCapture(text).events)
-        FeedCaptureEvent(reading, event);
+    CaptureReader reader = CaptureReader::FromText(text, "fuzz");
+    for (;;) {
+        const Result<bool> next = reader.Next();
+        if (!next.ok() || !next.value()) break;
+        FeedCaptureEvent(reading, reader.event());
+    }
     reading.Finish();
     filler.Finish(reading.tallies(), true);
 

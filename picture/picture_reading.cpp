@@ -185,17 +185,19 @@ void PictureFiller::Finish(const TrafficTallies& t, bool sessionOver) {
 
 Result<std::shared_ptr<SessionPicture>> PictureOfCapture(const std::string& fileName,
                                                          const std::atomic<bool>* stop) {
-    // The whole file at once for now; a reader that holds one line at a time is on its way.
-    const CaptureParse parse = ReadCaptureFile(fileName);
-    if (!parse.ok()) return Outcome::Failed(parse.error);
+    Result<CaptureReader> reader = CaptureReader::Open(fileName);
+    if (!reader.ok()) return reader.outcome();
     auto picture = std::make_shared<SessionPicture>();
     const std::size_t slash = fileName.rfind('/');
     picture->SetTitle("Session Picture - " +
                       fileName.substr(slash == std::string::npos ? 0 : slash + 1));
     PictureFiller filler(*picture);
     TrafficReading reading({}, [&filler](const TrafficEvent& e) { filler.OnEvent(e); });
-    for (const CaptureEvent& event : parse.events) {
-        FeedCaptureEvent(reading, event);
+    for (;;) {
+        const Result<bool> next = reader->Next();
+        if (!next.ok()) return next.outcome();
+        if (!next.value()) break;
+        FeedCaptureEvent(reading, reader->event());
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) break;
     }
     reading.Finish();

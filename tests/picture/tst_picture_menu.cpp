@@ -1,6 +1,8 @@
 // The picture windows from the protocol log's menu in the real window: "Session Picture…"
 // follows the bench's own session while it is open, "Open Traffic…" shows a capture with its
 // log lines or says why it cannot.
+#include <sys/stat.h>
+
 #include <QFileDialog>
 #include <QListView>
 #include <QMenu>
@@ -109,6 +111,7 @@ private slots:
                        "2026-12-09T03:14:15.060000Z TX 02\n");
         WriteFileBytes("bad.cap", "# norva-protocol traffic capture\n2026-12-09T03:14:15Z RX 80\n");
         WriteFileBytes("picture.png", "\x89PNG\r\n\x1a\n");
+        QCOMPARE(::mkfifo("fifo.cap", 0600), 0);
         const struct {
             const char* file;
             const char* box;  // nullptr: a picture window opens
@@ -116,6 +119,7 @@ private slots:
             {"good.cap", nullptr},
             {"bad.cap", "bad.cap:2"},
             {"picture.png", "picture.png:1"},
+            {"fifo.cap", "fifo.cap"},  // refused, never waited on
         };
         for (const auto& c : cases) {
             QSignalSpy shown(&Form1->Pictures(), &PictureWindows::CaptureShown);
