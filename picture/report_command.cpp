@@ -34,6 +34,10 @@ int RunReportCommand(const std::string& out, const std::string& capture, bool js
             QJsonDocument(ReportJson(*picture.value())).toJson(QJsonDocument::Compact);
         std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
         std::fputc('\n', stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "standard output: the numbers could not be written\n");
+            return kOutputLost;
+        }
     }
     return kReportWritten;
 }
