@@ -129,10 +129,14 @@ PictureFigures MeasurePicture(bool big) {
     }
     f.bytesPerEvent = double(picture->MemoryBytes()) / double(picture->numbers().events);
 
-    start = MonotonicNs();
-    if (picture::WriteReport(*picture, dir.filePath("day.html").toStdString()).ok())
-        f.reportMs = MsSince(start);
     picture.reset();
+
+    // As norva-cli --report does it: the capture read again, the page written.
+    start = MonotonicNs();
+    const auto again = picture::PictureOfCapture(day);
+    if (again.ok() &&
+        picture::WriteReport(*again.value(), dir.filePath("day.html").toStdString()).ok())
+        f.reportMs = MsSince(start);
 
     if (big) {
         const std::string months = dir.filePath("months.cap").toStdString();
@@ -162,8 +166,8 @@ void AddPictureRows(ResultsTable& table, const std::vector<PictureFigures>& runs
     const std::string day = "Picture, a day at the bench (230,000 events, 5,000 notes): ";
     table.Add(day + "capture opened in its window, painted", "≤ 1000 ms",
               column(&PictureFigures::openMs), ms, atMost(1000));
-    table.Add(day + "HTML report written", "≤ 2000 ms", column(&PictureFigures::reportMs), ms,
-              atMost(2000));
+    table.Add(day + "HTML report written from the capture", "≤ 2000 ms",
+              column(&PictureFigures::reportMs), ms, atMost(2000));
     table.Add(day + "slowest repaint while panning, whole day in view", "≤ 16 ms",
               column(&PictureFigures::repaintDayMs), ms, atMost(16));
     table.Add(day + "slowest repaint while panning, an hour in view", "≤ 16 ms",

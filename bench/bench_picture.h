@@ -10,7 +10,7 @@ namespace norva::bench {
 // in this process as the window draws it, and over a capture of 20 million events.
 struct PictureFigures {
     double openMs = 0;        // the capture read, its window shown and painted
-    double reportMs = 0;      // the HTML report written
+    double reportMs = 0;      // the capture read again and its HTML report written
     double repaintDayMs = 0;  // slowest repaint while panning, the whole day in view
     double repaintHourMs = 0;
     double repaintMinuteMs = 0;
