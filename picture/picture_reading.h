@@ -39,8 +39,8 @@ private:
 };
 
 // A capture file, the bench's or a tap's, read one line at a time. A failure carries the
-// reader's words: Describe() gives "FILE:LINE: why", or "FILE: cannot read: why". `stop` ends the reading
-// early when set from another thread; the picture then holds what was read.
+// reader's words: Describe() gives "FILE:LINE: why", or "FILE: cannot read: why". `stop` ends the
+// reading early when set from another thread; the picture then holds what was read.
 Result<std::shared_ptr<SessionPicture>> PictureOfCapture(const std::string& fileName,
                                                          const std::atomic<bool>* stop = nullptr);
 
