@@ -198,6 +198,8 @@ void TForm1::ConnectHandlers() {
     connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
     connect(&link_, &norva::AcceptorLink::DeviceBack, this,
             [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    connect(&link_, &norva::AcceptorLink::RivalOpened, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     saveLogAction_ = new QAction(QStringLiteral("Save Log As\u2026"), this);
     saveLogAction_->setShortcut(QKeySequence::Save);
     addAction(saveLogAction_);

@@ -170,9 +170,13 @@ int main(int argc, char** argv) {
     if (!o.capture.empty()) {
         CaptureFileRecorder::Setup capture;
         capture.fileName = o.capture;
-        capture.protectedFiles = {
-            {o.device.empty() ? DevicePathForPort(portName) : o.device, "the serial device"},
-            {o.valuesFile, "the --values file"}};
+        std::string device = o.device;
+        if (device.empty()) {
+            const Result<PortDevice> mapped = DeviceForPort(portName);
+            if (mapped.ok()) device = mapped->path;
+        }
+        capture.protectedFiles = {{device, "the serial device"},
+                                  {o.valuesFile, "the --values file"}};
         // On the recorder's thread: the standard error stream takes it from any thread.
         capture.onNews = [&](const RecorderNews& news) {
             if (news.stopped) captureFailureTold = true;
@@ -211,6 +215,8 @@ int main(int argc, char** argv) {
     QObject::connect(&link, &AcceptorLink::DeviceGone,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
     QObject::connect(&link, &AcceptorLink::DeviceBack,
+                     [&](const QString& text) { front.Notice(text.toStdString()); });
+    QObject::connect(&link, &AcceptorLink::RivalOpened,
                      [&](const QString& text) { front.Notice(text.toStdString()); });
 
     // The operator's part: the polling timer and the decisions on held notes.
