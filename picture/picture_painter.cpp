@@ -175,7 +175,8 @@ void Painter::Header() {
                 Duration(picture_.endMicros() - picture_.startMicros());
     }
     line += "   " + Count(n.events) + " events, " + Count(n.lines) + " log lines";
-    if (picture_.thinned()) line += "   (marks closer than a pixel of the whole day merged)";
+    if (picture_.thinned())
+        line += "   (marks of a row closer than a pixel of the whole session merged)";
     p_.drawText(l_.header.adjusted(0, 24, 0, 0), Qt::AlignLeft | Qt::AlignTop, Q(line));
 }
 
