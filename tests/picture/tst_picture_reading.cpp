@@ -40,21 +40,25 @@ const char* const kBench =
     "2026-12-09T03:14:40.000000Z RX 80 8F\n"
     "2026-12-09T03:14:40.040000Z TX 02\n";
 
-// A tap between a controller and the acceptor: a note on channel 1 handed back after 5 s and
-// the controller's accept 200 ms too late, then a note on channel 3 never decided.
+// A tap between a controller and the acceptor, its header naming both lines and a note on the
+// order among the events: a note on channel 1 handed back after 5 s and the controller's accept
+// 200 ms too late, then a note on channel 3 never decided.
 const char* const kTap =
     "# norva-protocol traffic capture\n"
-    "# tap host /dev/ttyUSB0 device /dev/ttyUSB1\n"
+    "# tap host /dev/ttyUSB0 | device /dev/ttyUSB1 | order bound 2.100 ms\n"
+    "# port - /dev/ttyUSB1 9600,E,8,1\n"
     "2026-12-09T03:14:15.000000Z TX 0C\n"
     "2026-12-09T03:14:15.030000Z RX 3E\n"
     "2026-12-09T03:14:16.000000Z RX 81 8F 40\n"
     "2026-12-09T03:14:21.000000Z RX 11\n"
+    "# order uncertain: RX 03:14:21.000000 before TX 02 03:14:21.200000, 198 ms from the turn\n"
     "2026-12-09T03:14:21.200000Z TX 02\n"
     "2026-12-09T03:14:22.000000Z RX 81 8F 42\n"
     "2026-12-09T03:14:23.000000Z TX 0C\n";
 
 struct Expected {
     const char* capture;
+    const char* source;
     std::vector<MarkKind> marks;
     std::vector<EscrowSpan> spans;
     std::vector<Silence> silences;
@@ -94,6 +98,7 @@ private slots:
         const double benchAccept = (800'000 - kThreeBytes) / 1000.0;
         const Expected cases[] = {
             {kBench,
+             "port COM1 /dev/ttyUSB0 9600,E,8,1",
              {K::PowerUp, K::Other, K::Poll, K::StatusCode, K::EscrowHeld, K::HostAccept,
               K::Stacked, K::EscrowHeld, K::Returned, K::PowerUp, K::Other},
              {{kT0 + 2'000'000, kT0 + 3'300'000, 2, EscrowEnd::Stacked},
@@ -109,6 +114,7 @@ private slots:
              {1, benchAccept, benchAccept, benchAccept},
              {{"silent 11.7 s", ""}, {"p99 798 ms", ""}, {"power-ups", "2"}, {"hand-backs", "1"}}},
             {kTap,
+             "port /dev/ttyUSB1 9600,E,8,1",
              {K::Poll, K::StatusCode, K::EscrowHeld, K::Returned, K::HostAccept, K::EscrowHeld,
               K::Poll},
              {{kT0 + 1'000'000, kT0 + 6'000'000, 1, EscrowEnd::HandedBack},
@@ -131,6 +137,7 @@ private slots:
         for (const Expected& e : cases) {
             const auto p = Read(e.capture);
             QVERIFY(p);
+            QCOMPARE(p->source(), std::string(e.source));
             std::vector<MarkKind> kinds;
             for (const Mark& m : p->marks())
                 kinds.push_back(m.kind);
