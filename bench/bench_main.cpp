@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_picture.h"
 #include "bench_replay.h"
 #include "measured_program.h"
 #include "program_driver.h"
@@ -411,8 +412,11 @@ int main(int argc, char** argv) {
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
     std::vector<norva::bench::ReplayFigures> replayRuns;
+    std::vector<norva::bench::PictureFigures> pictureRuns;
     const auto& only = options.driver.only;
     const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
+    const bool picture =
+        only.empty() || std::find(only.begin(), only.end(), "picture") != only.end();
     for (int run = 0; run < options.runs; ++run) {
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
@@ -423,6 +427,10 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "run %d: the simulator's replay\n", run + 1);
                 replayRuns.push_back(
                     norva::bench::MeasureReplay(options.replaySimulator, options.replayLines));
+            }
+            if (picture) {
+                std::fprintf(stderr, "run %d: the session picture\n", run + 1);
+                pictureRuns.push_back(norva::bench::MeasurePicture(true));
             }
         }
         if (options.program) {
@@ -437,6 +445,7 @@ int main(int argc, char** argv) {
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
     if (options.core) AddReplayRows(table, options, replayRuns);
+    if (options.core) norva::bench::AddPictureRows(table, pictureRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];

@@ -27,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Options& o = parsed.value();
     if (o.help || o.version) return 0;
+    if (!o.report.empty() || !o.from.empty()) {
+        Check(!o.report.empty() && !o.from.empty() && o.portNumber == 0 && o.device.empty(),
+              "a report names its capture and no port");
+        return 0;
+    }
     Check((o.portNumber != 0) != !o.device.empty(), "exactly one port");
     Check(o.portNumber >= 0 && o.portNumber <= 10, "port number in range");
     Check(o.pollMs >= 0 && o.decisionDelayMs >= 0, "no negative interval");

@@ -62,6 +62,8 @@ opened, or was lost and did not come back ("stopped by port lost"); 2 bad argume
 they name cannot be used; 3 the acceptor was silent for longer than --silence; 4 the capture
 could not be written to the end; 5 standard output failed (closed, full, nobody reading) or did
 not take the summary. The first that applies, in this order: 1 or 3, 4, 5.
+With --report: 0 written; 2 bad arguments, or the report could not be written; 4 the capture
+cannot be read or has a bad line (FILE:LINE: why).
 )";
 
 void DefineOptions(QCommandLineParser& parser) {
@@ -90,6 +92,11 @@ void DefineOptions(QCommandLineParser& parser) {
          "record the traffic in the capture format as it happens; an old FILE stays as it was "
          "until the port is open",
          "FILE"},
+        {"report",
+         "opens no port: writes the picture of the capture --from names to OUT, a page (.html), "
+         "an SVG or a PNG by its ending, with no window system; --json also prints its numbers",
+         "OUT"},
+        {"from", "the capture file --report draws", "CAPTURE"},
         {"timestamps", "put each line's time in front of it"},
         {"json", "print the summary as JSON"},
         {{"h", "help"}, "this text"},
@@ -166,6 +173,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
         {"device", path(o.device, "--device")},
         {"values", path(o.valuesFile, "--values")},
         {"capture", path(o.capture, "--capture")},
+        {"report", path(o.report, "--report")},
+        {"from", path(o.from, "--from")},
         {"accept",
          [&o](const std::string& v) -> Why {
              const auto ticked = ParseChannelList(v);
@@ -219,6 +228,13 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
     o.help = parser.isSet(QStringLiteral("help"));
     o.version = parser.isSet(QStringLiteral("version"));
     if (o.help || o.version) return o;
+    if (!o.report.empty() || !o.from.empty()) {
+        if (o.report.empty() || o.from.empty())
+            return bad("--report OUT and --from CAPTURE go together");
+        if (o.portNumber != 0 || !o.device.empty())
+            return bad("--report draws a capture and opens no port");
+        return o;
+    }
     if ((o.portNumber != 0) == !o.device.empty())
         return bad("name one port: --port COMn or --device PATH");
     return o;
@@ -229,7 +245,8 @@ std::string UsageText() {
     DefineOptions(parser);
     // Qt's first line names the program as it was started; ours says what it needs.
     const QString help = parser.helpText();
-    return "Usage: norva-cli (--port COMn | --device PATH) [options]\n\n" +
+    return "Usage: norva-cli (--port COMn | --device PATH) [options]\n"
+           "       norva-cli --report OUT --from CAPTURE [--json]\n\n" +
            Bytes(help.mid(help.indexOf(QLatin1Char('\n')) + 1)) + kEpilogue;
 }
 
