@@ -210,6 +210,12 @@ void TForm1::ConnectHandlers() {
     traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
     connect(traffic_.get(), &norva::TrafficEvidence::RecordingNews, this,
             [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    pictures_ = std::make_unique<norva::PictureWindows>(this, traffic_->record(), *Memo1, [this] {
+        std::array<std::string, norva::kChannelCount> captions;
+        for (int c = 1; c <= norva::kChannelCount; ++c)
+            captions[std::size_t(c - 1)] = ChannelCaption(c);
+        return captions;
+    });
     connect(problemTimer_, &QTimer::timeout, this, [this] {
         StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });

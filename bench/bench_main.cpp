@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_picture.h"
 #include "bench_replay.h"
 #include "bench_tap.h"
 #include "measured_program.h"
@@ -50,8 +51,8 @@ void Usage(const char* name) {
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
                  "          [--core-only | --program-only] [--replay-sim PATH] [--replay-lines N]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget,replay,tap-order,"
-                 "tap-soak]\n          [--tap-seconds S]\n"
+                 "          [--only start-up,idle,latency,flood,memory,budget,replay,picture,"
+                 "tap-order,tap-soak]\n          [--tap-seconds S]\n"
                  "          [--benchmark_...]\n",
                  name);
 }
@@ -471,7 +472,10 @@ int main(int argc, char** argv) {
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
     std::vector<norva::bench::ReplayFigures> replayRuns;
+    std::vector<norva::bench::PictureFigures> pictureRuns;
     const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
+    const bool picture =
+        only.empty() || std::find(only.begin(), only.end(), "picture") != only.end();
     std::vector<norva::bench::TapOrderFigures> tapRuns;
     std::vector<norva::bench::TapSoakFigures> tapSoakRuns;
     const auto named = [&only](const char* measurement) {
@@ -497,6 +501,10 @@ int main(int argc, char** argv) {
                 replayRuns.push_back(
                     norva::bench::MeasureReplay(options.replaySimulator, options.replayLines));
             }
+            if (picture) {
+                std::fprintf(stderr, "run %d: the session picture\n", run + 1);
+                pictureRuns.push_back(norva::bench::MeasurePicture(true));
+            }
         }
         if (options.program) {
             std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
@@ -512,6 +520,7 @@ int main(int argc, char** argv) {
     AddTapRows(table, tapRuns);
     AddTapSoakRows(table, tapSoakRuns);
     if (options.core) AddReplayRows(table, options, replayRuns);
+    if (options.core) norva::bench::AddPictureRows(table, pictureRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];

@@ -28,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Options& o = parsed.value();
     if (o.help || o.version) return 0;
+    if (!o.report.empty() || !o.from.empty()) {
+        Check(!o.report.empty() && !o.from.empty() && o.portNumber == 0 && o.device.empty(),
+              "a report names its capture and no port");
+        return 0;
+    }
     if (o.tapped()) {
         // A tap: two lines, no port of its own, settings that parse, and the same again.
         Check(!o.tapDevice.empty() && o.portNumber == 0 && o.device.empty(), "a tap's two lines");

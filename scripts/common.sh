@@ -5,8 +5,9 @@ NORVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need.
 # Xvfb lets a test run the real program on a real X server; the fonts stand in for Arial and
-# Tahoma with the same widths.
-NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev xvfb fonts-liberation fonts-dejavu-extra)
+# Tahoma with the same widths. Qt's SVG module writes the session picture as SVG.
+NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev xvfb fonts-liberation
+                fonts-dejavu-extra)
 # The fuzz targets are built with clang and its libFuzzer runtime.
 NORVA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The test command also checks the formatting, the installed AppStream file and the manual

@@ -33,7 +33,7 @@ echo "$package $version $arch: control fields ok"
 
 depends=$(field Depends)
 echo "Depends: $depends"
-for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
+for library in libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libc6; do
     [[ ", $depends," =~ ,\ $library[\ ,] ]] || fail "Depends lacks $library"
 done
 [[ "$depends" != *-dev* ]] || fail "Depends names a development package"

@@ -69,6 +69,8 @@ arguments, or a file they name cannot be used; 3 the acceptor was silent for lon
 --silence; 4 the capture could not be written to the end; 5 standard output failed (closed,
 full, nobody reading) or did not take the summary. The first that applies, in this order: 1 or
 3, 4, 5.
+With --report: 0 written; 2 bad arguments, or the report could not be written; 4 the capture
+cannot be read or has a bad line (FILE:LINE: why).
 )";
 
 void DefineOptions(QCommandLineParser& parser) {
@@ -97,6 +99,11 @@ void DefineOptions(QCommandLineParser& parser) {
          "record the traffic in the capture format as it happens; an old FILE stays as it was "
          "until the port is open",
          "FILE"},
+        {"report",
+         "opens no port: writes the picture of the capture --from names to OUT, a page (.html), "
+         "an SVG or a PNG by its ending, with no window system; --json also prints its numbers",
+         "OUT"},
+        {"from", "the capture file --report draws", "CAPTURE"},
         {"timestamps", "put each line's time in front of it"},
         {"tap-host",
          "tap: the line that carries what the host sends, a path or COMn (read only, never "
@@ -179,6 +186,8 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
         {"device", path(o.device, "--device")},
         {"values", path(o.valuesFile, "--values")},
         {"capture", path(o.capture, "--capture")},
+        {"report", path(o.report, "--report")},
+        {"from", path(o.from, "--from")},
         {"accept",
          [&o](const std::string& v) -> Why {
              const auto ticked = ParseChannelList(v);
@@ -242,6 +251,13 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
     o.help = parser.isSet(QStringLiteral("help"));
     o.version = parser.isSet(QStringLiteral("version"));
     if (o.help || o.version) return o;
+    if (!o.report.empty() || !o.from.empty()) {
+        if (o.report.empty() || o.from.empty())
+            return bad("--report OUT and --from CAPTURE go together");
+        if (o.portNumber != 0 || !o.device.empty() || o.tapped() || !o.tapDevice.empty())
+            return bad("--report draws a capture and opens no port");
+        return o;
+    }
     if (o.tapped() || !o.tapDevice.empty()) {
         if (o.tapHost.empty() || o.tapDevice.empty())
             return bad("a tap listens to two lines: --tap-host PATH and --tap-device PATH");
@@ -263,7 +279,8 @@ std::string UsageText() {
     // Qt's first line names the program as it was started; ours says what it needs.
     const QString help = parser.helpText();
     return "Usage: norva-cli (--port COMn | --device PATH) [options]\n"
-           "       norva-cli --tap-host PATH --tap-device PATH [options]\n\n" +
+           "       norva-cli --tap-host PATH --tap-device PATH [options]\n"
+           "       norva-cli --report OUT --from CAPTURE [--json]\n\n" +
            Bytes(help.mid(help.indexOf(QLatin1Char('\n')) + 1)) + kEpilogue;
 }
 

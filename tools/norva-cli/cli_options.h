@@ -41,6 +41,8 @@ struct Options {
     std::optional<double> seconds;
     std::optional<double> silence;
     std::string capture;
+    std::string report;  // with --report OUT: the picture of the capture --from names
+    std::string from;
     bool enable = true;  // enable the acceptor whenever it reports its power-up
     bool timestamps = false;
     bool json = false;

@@ -7,6 +7,7 @@
 #include "capture/traffic_reading.h"
 #include "link/acceptor_link.h"
 #include "norva_version.h"
+#include "picture/report_command.h"
 #include "protocol/shared_state.h"
 #include "serial/port_name.h"
 #include "textfile/printable.h"
@@ -25,6 +26,11 @@ int main(int argc, char** argv) {
     const std::array<bool, 3> closedAtStart = TakeStandardDescriptors();
     // A reader gone shows as EPIPE on a write, reported like any other failure.
     ::signal(SIGPIPE, SIG_IGN);
+    // A report draws, which takes QtGui's application rather than the core one.
+    if (const Result<Options> report =
+            ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        report.ok() && !report->report.empty() && !report->help && !report->version)
+        return picture::RunReportCommand(report->report, report->from, report->json, argv[0]);
     QCoreApplication app(argc, argv);
     Streams streams(closedAtStart[1]);
     const auto refuse = [&streams](const std::string& why, int status) {
