@@ -17,7 +17,7 @@
 #include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 #include "widgets/digits_panel.h"
 #include "widgets/display_accessibility.h"
 

@@ -19,7 +19,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 #include "protocol/traffic_sink.h"
 
 namespace norva {

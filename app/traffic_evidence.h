@@ -6,7 +6,7 @@
 
 #include "capture/capture_file_recorder.h"
 #include "capture/traffic_record.h"
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 
 class QAction;
 class QWidget;

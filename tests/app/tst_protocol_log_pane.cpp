@@ -8,7 +8,7 @@
 #include <QTextBlock>
 
 #include "app/protocol_log_pane.h"
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "app/startup.h"
 #include "modal_watcher.h"
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 #include "scoped_env.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
