@@ -151,6 +151,9 @@ private:
              " rss_kb=" + Figure(static_cast<long long>(ResidentKb())) +
              " peak_kb=" + Figure(static_cast<long long>(usage.ru_maxrss)) +
              " heap_bytes=" + Figure(static_cast<long long>(heap.uordblks + heap.hblkhd)) +
+             " heap_free=" + Figure(static_cast<long long>(heap.fordblks)) +
+             " mapped_bytes=" + Figure(static_cast<long long>(heap.hblkhd)) + " budget_bytes=" +
+             Figure(static_cast<long long>(Form1 ? Form1->EvidenceBudget().Total() : 0)) +
              " now_ms=" + Figure(Ms(MonotonicNs() - startNs_)));
     }
 

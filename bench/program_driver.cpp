@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -496,8 +497,22 @@ BudgetFigures MeasureBudgetFlood(const DriverOptions& options, int megabytes,
     long long sent = 0;
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(options.budgetSeconds);
-    while (Clock::now() < end)
+    // A line every few seconds on the driver's standard error: where the memory is going.
+    auto nextSample = start + std::chrono::seconds(5);
+    while (Clock::now() < end) {
+        if (Clock::now() >= nextSample) {
+            nextSample += std::chrono::seconds(5);
+            const Reply sample = program.Ask("usage", "usage", 60000);
+            std::fprintf(stderr,
+                         "budget %d MB, %3.0f s: resident %.1f MB, counted %.1f MB, heap in use "
+                         "%.1f MB, heap free %.1f MB, mapped %.1f MB\n",
+                         megabytes, MsBetween(start, Clock::now()) / 1000,
+                         sample.Get("rss_kb") / 1024, sample.Get("budget_bytes") / 1048576,
+                         (sample.Get("heap_bytes") - sample.Get("mapped_bytes")) / 1048576,
+                         sample.Get("heap_free") / 1048576, sample.Get("mapped_bytes") / 1048576);
+        }
         FloodWrite(master, sent);
+    }
     double handled = 0;
     const auto giveUp = Clock::now() + std::chrono::seconds(120);
     while (Clock::now() < giveUp) {
