@@ -4,21 +4,15 @@
 #include <QDateTime>
 #include <QHelpEvent>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QProxyStyle>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleFactory>
-#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 
+#include "app/log_scroll_bar.h"
 #include "app/memory_budget.h"
 #include "protocol/traffic_sink.h"
 
@@ -47,135 +41,6 @@ std::uint8_t TextCheck(const QString& text, qsizetype length) {
     for (qsizetype i = 0; i < length; ++i)
         check = static_cast<std::uint8_t>(check * 31 + text[i].unicode());
     return check;
-}
-
-// A tall slider still moves with each line of a short log. Qt's raster engine hands a fill of
-// 96 rows or more to worker threads in slices, a dozen thread wake-ups per picture; drawn in
-// bands lower than that, each on an image of its own, the same picture costs this thread alone.
-class LogScrollBar;
-
-class BandedScrollBarStyle : public QProxyStyle {
-public:
-    explicit BandedScrollBarStyle(QStyle* base) : QProxyStyle(base) {}
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override;
-
-private:
-    static constexpr int kBand = 64;
-};
-
-class LogScrollBar : public QScrollBar {
-public:
-    explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
-        auto* banded = new BandedScrollBarStyle(QStyleFactory::create(style()->name()));
-        banded->setParent(this);
-        setStyle(banded);
-    }
-
-    // The region of the paint under way, the whole bar outside one.
-    QRegion PaintRegion() const { return inPaint_ ? paintRegion_ : QRegion(rect()); }
-
-protected:
-    // Part-way through a change (the range grown, the value not yet at the new end) the bar
-    // looks different for a moment, so the look is compared once the change is over.
-    void sliderChange(SliderChange change) override {
-        if (change != SliderRangeChange && change != SliderValueChange) {
-            QScrollBar::sliderChange(change);
-            return;
-        }
-        ScheduleCatchUp();
-    }
-
-    // A paint of part of the bar (the window under it was repainted) leaves the rest as it was.
-    void paintEvent(QPaintEvent* event) override {
-        if ((QRegion(rect()) - event->region()).isEmpty()) {
-            shownLook_ = Look();
-            painted_ = true;
-        } else if (!painted_ || Look() != shownLook_) {
-            ScheduleCatchUp();
-        }
-        paintRegion_ = event->region();
-        inPaint_ = true;
-        QScrollBar::paintEvent(event);
-        inPaint_ = false;
-    }
-
-private:
-    void ScheduleCatchUp() {
-        if (checkPending_) return;
-        checkPending_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { CatchUp(); }, Qt::QueuedConnection);
-    }
-
-    // When only the slider moved, only where it was and where it is now are drawn again: Qt's
-    // raster engine hands a fill of the whole bar to worker threads in slices, a dozen thread
-    // wake-ups that cost more than the drawing itself.
-    void CatchUp() {
-        checkPending_ = false;
-        const Appearance now = Look();
-        if (!painted_) {
-            update();
-            return;
-        }
-        if (now == shownLook_) return;
-        const bool onlySliderMoved = std::get<1>(now) == std::get<1>(shownLook_) &&
-                                     std::get<2>(now) == std::get<2>(shownLook_) &&
-                                     std::get<3>(now) == std::get<3>(shownLook_);
-        if (onlySliderMoved) {
-            update((std::get<0>(shownLook_) | std::get<0>(now)).adjusted(0, -1, 0, 1));
-        } else {
-            update();
-        }
-        shownLook_ = now;
-    }
-
-    // Everything the range and the value decide in the picture: where the slider is and
-    // which end arrows are live.
-    using Appearance = std::tuple<QRect, bool, bool, bool>;
-    Appearance Look() const {
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option,
-                                                     QStyle::SC_ScrollBarSlider, this);
-        return {slider, minimum() == maximum(), value() == minimum(), value() == maximum()};
-    }
-
-    QRegion paintRegion_;
-    bool inPaint_ = false;
-    Appearance shownLook_;  // what the screen shows once the updates asked for are painted
-    bool painted_ = false;
-    bool checkPending_ = false;
-};
-
-void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
-                                              const QStyleOptionComplex* option, QPainter* painter,
-                                              const QWidget* widget) const {
-    if (control != CC_ScrollBar || option->rect.height() < kBand) {
-        QProxyStyle::drawComplexControl(control, option, painter, widget);
-        return;
-    }
-    // Bands outside the region being painted would be drawn only to be clipped away.
-    const auto* bar = dynamic_cast<const LogScrollBar*>(widget);
-    const QRegion wanted = bar != nullptr ? bar->PaintRegion() : QRegion(option->rect);
-    const qreal ratio = painter->device()->devicePixelRatio();
-    for (int top = option->rect.top(); top <= option->rect.bottom(); top += kBand) {
-        const QRect band(option->rect.left(), top, option->rect.width(),
-                         std::min(kBand, option->rect.bottom() + 1 - top));
-        if (!wanted.intersects(band)) continue;
-        QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::transparent);
-        QPainter bandPainter(&image);
-        bandPainter.setFont(painter->font());
-        bandPainter.setPen(painter->pen());
-        bandPainter.setBrush(painter->brush());
-        bandPainter.translate(-band.topLeft());
-        QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-        bandPainter.end();
-        painter->drawImage(band.topLeft(), image);
-    }
 }
 
 }  // namespace
