@@ -96,6 +96,7 @@ public:
     std::string ChannelCaption(int channel) const override;
     int EscrowSetting() const override;
     void ShowTransientProblem(std::string_view text) override;
+    void LastLineNotWritten() override;
 
     static constexpr int kTransientProblemMs = 10000;
 
