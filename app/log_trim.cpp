@@ -27,15 +27,28 @@ constexpr std::uint64_t kDocumentBytesPerLine = 144;
 constexpr std::uint64_t kBytesPerCharacter = 6;
 // While a long trim goes on, the status bar's count moves on this often (pieces).
 constexpr int kPiecesPerNotice = 32;
-// Qt's compaction copies the whole text, about 3 ns a character here: below this size it
-// delays nothing that matters, whenever it comes.
-constexpr int kCheapCompactionCharacters = 16 * 1024 * 1024;
-// A piece removed with undo off, which lets Qt compact, comes at most this often.
-constexpr auto kCountedPieceEvery = std::chrono::seconds(1);
+// Qt's compaction copies the whole text: about 3 ns a character on an idle machine here, up to
+// three times that on a busy one; the figure follows the compactions seen.
+constexpr double kFirstCompactionNsPerCharacter = 6;
+// Allocations this large get pages of their own, which go back to the system when freed. Left to
+// itself glibc raises the bar up to 32 MB as large blocks are freed, and the document's buffers
+// of a few megabytes then stay in the heap, freed but held.
+constexpr int kOwnPagesFrom = 1024 * 1024;
+// A step that took longer than this with nothing to do but compact did compact.
+constexpr auto kCompactionSeen = std::chrono::milliseconds(2);
+// Room left before the next poll besides the compaction's own time.
+constexpr auto kPollMargin = std::chrono::milliseconds(50);
+// A piece removed with undo off, which lets Qt compact, comes once this share of the text went
+// in since the last one: a log sitting just under a power of two, which Qt compacts at each such
+// piece, would otherwise fill its buffer before the next one and have Qt double it.
+constexpr int kCountedPieceShare = 20;
+// Right after a poll is the quietest moment there is, whatever a compaction takes.
+constexpr auto kJustAfterPoll = std::chrono::milliseconds(200);
 
 }  // namespace
 
-LogTrim::LogTrim(QPlainTextEdit& pane, LogLineTimes& times) : pane_(pane), times_(times) {
+LogTrim::LogTrim(QPlainTextEdit& pane, LogLineTimes& times)
+    : pane_(pane), times_(times), compactionNsPerCharacter_(kFirstCompactionNsPerCharacter) {
     // QTextDocument keeps removed text in its buffer and compacts the buffer, copying all the
     // text left, at the first edit after 96 KB were removed with undo off and once the buffer is
     // nine tenths full. Text removed with undo on does not count towards it, and with undo on it
@@ -63,6 +76,7 @@ void LogTrim::Attach(MemoryBudget* budget, std::function<void(const QString&)> n
         Clear();
         return;
     }
+    ::mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
     budgetId_ = budget_->AddConsumer({[this] { return CountedBytes(); },
                                       [this](double fraction) { DropOldestFraction(fraction); }});
 }
@@ -78,7 +92,8 @@ std::uint64_t LogTrim::CountedBytes() const {
                                       static_cast<double>(std::max<std::uint64_t>(lines, 1)));
 }
 
-void LogTrim::Appended(qsizetype lines, bool afterPoll) {
+void LogTrim::Appended(qsizetype lines, qsizetype characters, bool afterPoll) {
+    appendedSinceCounted_ += static_cast<std::uint64_t>(characters);
     // Only what came in while a step was due adds to the next piece: lines that came while the
     // trim waited or rested are in the budget's count, hence in what it asks to drop.
     appendedSinceStep_ =
@@ -95,6 +110,7 @@ void LogTrim::Clear() {
     stepTimer_.stop();
     toDrop_ = 0;
     appendedSinceStep_ = 0;
+    appendedSinceCounted_ = 0;
     dropped_ = 0;
     piecesSinceNotice_ = 0;
     notice_.clear();
@@ -110,36 +126,52 @@ void LogTrim::DropOldestFraction(double fraction) {
     stepTimer_.start();
 }
 
-// One piece a turn. A piece with undo off, which lets Qt compact its buffer when it is due, is
-// removed now and then in a quiet spell; after every other piece undo goes off for a moment, so
-// that the compaction comes as soon as the buffer is nine tenths full, where that is cheap or
-// the spell quiet. Without such chances a flood could fill the buffer past that point between
-// two spells and have Qt double it.
+// One piece a turn. Once a twentieth of the text has gone in since the last, a piece goes with
+// undo off at a quiet moment, which lets Qt compact its buffer if it is nine tenths full. After
+// the other pieces at a quiet moment undo goes off for an instant, so that a compaction still
+// due, the buffer not full enough at the last such piece, comes as soon as it is.
 void LogTrim::Step() {
     const std::uint64_t allowance = kPieceLines + std::exchange(appendedSinceStep_, 0);
     if (toDrop_ == 0) return;
     const Clock::time_point now = Clock::now();
     const bool quiet = QuietNow(now);
-    const bool counted = quiet && now - lastCounted_ >= kCountedPieceEvery;
-    if (counted) lastCounted_ = now;
+    const bool counted =
+        quiet && appendedSinceCounted_ * kCountedPieceShare >=
+                     static_cast<std::uint64_t>(pane_.document()->characterCount());
+    if (counted) appendedSinceCounted_ = 0;
     Remove(std::min(toDrop_, allowance), counted);
     QTextDocument* text = pane_.document();
-    if (counted) {
-        // What a compaction and the removed lines set free goes back to the system.
-        ::malloc_trim(0);
-    } else if (quiet || text->characterCount() < kCheapCompactionCharacters) {
+    if (!counted && quiet) {
+        // Turning undo off does nothing but compact when that is due: a long one did.
+        const Clock::time_point from = Clock::now();
         text->setUndoRedoEnabled(false);
         text->setUndoRedoEnabled(true);
+        const Clock::duration took = Clock::now() - from;
+        if (took > kCompactionSeen) {
+            const double nsPerCharacter =
+                static_cast<double>(std::chrono::nanoseconds(took).count()) /
+                std::max(1, text->characterCount());
+            compactionNsPerCharacter_ = std::max(compactionNsPerCharacter_ * 0.98, nsPerCharacter);
+        }
     }
+    // What a compaction and the removed lines set free goes back to the system.
+    if (counted) ::malloc_trim(0);
     if (toDrop_ > 0) stepTimer_.start();
 }
 
-// The first half of a poll interval, as the last two poll lines tell it; any time while no poll
-// is expected.
+LogTrim::Clock::duration LogTrim::CompactionEstimate() const {
+    return std::chrono::nanoseconds(
+        static_cast<std::int64_t>(compactionNsPerCharacter_ * pane_.document()->characterCount()));
+}
+
+// Any time while no poll is expected (fewer than two seen, or none for two intervals), and just
+// after a poll.
 bool LogTrim::QuietNow(Clock::time_point now) const {
-    if (pollGap_ == Clock::duration{}) return true;
     const Clock::duration since = now - lastPoll_;
-    return since > 2 * pollGap_ || since < pollGap_ / 2;
+    if (pollGap_ == Clock::duration{} || since > 2 * pollGap_ || since < kJustAfterPoll)
+        return true;
+    // Twice the estimate: the same compaction takes three times as long when the machine is busy.
+    return now + 2 * CompactionEstimate() + kPollMargin < lastPoll_ + pollGap_;
 }
 
 void LogTrim::Remove(std::uint64_t lines, bool counted) {

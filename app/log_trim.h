@@ -24,7 +24,7 @@ class LogTrim : public QObject {
 public:
     // A piece removes at most this many lines plus as many as were appended since the step
     // before, so that a trim ends under any flood the engine hands over.
-    static constexpr int kPieceLines = 2048;
+    static constexpr int kPieceLines = 4096;
 
     LogTrim(QPlainTextEdit& pane, LogLineTimes& times);
     ~LogTrim() override;
@@ -33,8 +33,9 @@ public:
     void Attach(MemoryBudget* budget, std::function<void(const QString&)> notice);
     // What the pane's lines take as the budget counts them, those on their way out left aside.
     std::uint64_t CountedBytes() const;
-    // Lines went in; afterPoll when a poll line was among them.
-    void Appended(qsizetype lines, bool afterPoll);
+    // Lines went in, with their separators this many characters; afterPoll when a poll line was
+    // among them.
+    void Appended(qsizetype lines, qsizetype characters, bool afterPoll);
     // Forgets any trim under way and the count of dropped lines.
     void Clear();
 
@@ -47,7 +48,9 @@ private:
 
     void DropOldestFraction(double fraction);
     void Step();
+    // True when Qt's compaction, if it came now, would be over before the next poll is due.
     bool QuietNow(Clock::time_point now) const;
+    Clock::duration CompactionEstimate() const;
     void Remove(std::uint64_t lines, bool counted);
     void Tell();
 
@@ -63,7 +66,8 @@ private:
     int piecesSinceNotice_ = 0;
     Clock::time_point lastPoll_{};
     Clock::duration pollGap_{};
-    Clock::time_point lastCounted_{};
+    std::uint64_t appendedSinceCounted_ = 0;
+    double compactionNsPerCharacter_;
     QString notice_;
 };
 

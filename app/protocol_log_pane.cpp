@@ -92,7 +92,7 @@ void ProtocolLogPane::FlushLog() {
     vertical->setValue(followEnd ? vertical->maximum() : verticalValue);
 
     times_.Commit(*document());
-    trim_.Appended(added, afterPoll);
+    trim_.Appended(added, text.size() + 1, afterPoll);
 }
 
 void ProtocolLogPane::ClearLog() {
