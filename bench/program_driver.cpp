@@ -504,10 +504,11 @@ BudgetFigures MeasureBudgetFlood(const DriverOptions& options, int megabytes,
             nextSample += std::chrono::seconds(5);
             const Reply sample = program.Ask("usage", "usage", 60000);
             std::fprintf(stderr,
-                         "budget %d MB, %3.0f s: resident %.1f MB, counted %.1f MB, heap in use "
-                         "%.1f MB, heap free %.1f MB, mapped %.1f MB\n",
+                         "budget %d MB, %3.0f s: resident %.1f MB (peak %.1f MB), counted %.1f MB, "
+                         "heap in use %.1f MB, heap free %.1f MB, mapped %.1f MB\n",
                          megabytes, MsBetween(start, Clock::now()) / 1000,
-                         sample.Get("rss_kb") / 1024, sample.Get("budget_bytes") / 1048576,
+                         sample.Get("rss_kb") / 1024, sample.Get("peak_kb") / 1024,
+                         sample.Get("budget_bytes") / 1048576,
                          (sample.Get("heap_bytes") - sample.Get("mapped_bytes")) / 1048576,
                          sample.Get("heap_free") / 1048576, sample.Get("mapped_bytes") / 1048576);
         }
