@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "app/memory_budget.h"
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
@@ -17,7 +18,6 @@
 #include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
-#include "app/memory_budget.h"
 #include "widgets/digits_panel.h"
 #include "widgets/display_accessibility.h"
 

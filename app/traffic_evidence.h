@@ -4,9 +4,9 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/memory_budget.h"
 #include "capture/capture_file_recorder.h"
 #include "capture/traffic_record.h"
-#include "app/memory_budget.h"
 
 class QAction;
 class QWidget;

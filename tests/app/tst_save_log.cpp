@@ -6,9 +6,9 @@
 
 #include <cstdlib>
 
+#include "app/memory_budget.h"
 #include "app/startup.h"
 #include "modal_watcher.h"
-#include "app/memory_budget.h"
 #include "scoped_env.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
