@@ -158,6 +158,10 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(pane_->toPlainText(),
                  QStringLiteral("Send      [0x0C] note\ntyped\nReceive [0x3E]"));
+        // Undo never takes traffic, nor anything else, out of the log.
+        QTest::keyClick(pane_, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_->toPlainText(),
+                 QStringLiteral("Send      [0x0C] note\ntyped\nReceive [0x3E]"));
     }
 
     // However the bar decides to spare repaints, what is on the screen is what a fresh paint of
