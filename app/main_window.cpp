@@ -198,6 +198,8 @@ void TForm1::ConnectHandlers() {
     connect(&link_, &norva::AcceptorLink::DeviceGone, this, &TForm1::ShowLastingState);
     connect(&link_, &norva::AcceptorLink::DeviceBack, this,
             [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    connect(&link_, &norva::AcceptorLink::RivalOpened, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     saveLogAction_ = new QAction(QStringLiteral("Save Log As\u2026"), this);
     saveLogAction_->setShortcut(QKeySequence::Save);
     addAction(saveLogAction_);
@@ -206,6 +208,14 @@ void TForm1::ConnectHandlers() {
     Memo1->AttachBudget(&evidenceBudget_,
                         [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
     traffic_ = std::make_unique<norva::TrafficEvidence>(this, link_, *Memo1, evidenceBudget_);
+    connect(traffic_.get(), &norva::TrafficEvidence::RecordingNews, this,
+            [this](const QString& text) { ShowTransientProblem(text.toStdString()); });
+    pictures_ = std::make_unique<norva::PictureWindows>(this, traffic_->record(), *Memo1, [this] {
+        std::array<std::string, norva::kChannelCount> captions;
+        for (int c = 1; c <= norva::kChannelCount; ++c)
+            captions[std::size_t(c - 1)] = ChannelCaption(c);
+        return captions;
+    });
     connect(problemTimer_, &QTimer::timeout, this, [this] {
         StatusBar1->SetPanelText(norva::kTitleStatusPanel, Latin1(norva::kTitlePanelText));
     });

@@ -11,6 +11,7 @@
 #include <array>
 
 #include "app/memory_budget.h"
+#include "app/picture_windows.h"
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
 #include "app/status_bar.h"
@@ -81,6 +82,7 @@ public:
     // "Save Log As…", in the log pane's menu and on Ctrl+S.
     QAction* SaveLogAction() const { return saveLogAction_; }
     norva::TrafficEvidence& Traffic() { return *traffic_; }
+    norva::PictureWindows& Pictures() { return *pictures_; }
 
     // norva::EngineWindow
     void AppendLogLine(std::string_view line) override;
@@ -135,6 +137,7 @@ private:
     norva::MemoryBudget evidenceBudget_;
     // Goes before the link and the budget it listens to.
     std::unique_ptr<norva::TrafficEvidence> traffic_;
+    std::unique_ptr<norva::PictureWindows> pictures_;
     QAction* saveLogAction_ = nullptr;
     QTimer* problemTimer_;
     bool centred_ = false;

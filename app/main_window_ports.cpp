@@ -1,15 +1,17 @@
+#include <optional>
+
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/window_constants.h"
 
 namespace {
 
-// The number of the port an item names, "Com1" to "Com10" exactly; 0 for any other text.
-int PortNumberOfItem(const QString& text) {
+// The number of the port an item names, "Com1" to "Com10" exactly; nothing for any other text.
+std::optional<int> PortNumberOfItem(const QString& text) {
     for (int n = 1; n <= norva::kPortCount; ++n) {
         if (text == QStringLiteral("Com%1").arg(n)) return n;
     }
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -21,10 +23,10 @@ TForm1::~TForm1() {
 
 void TForm1::ComboBox1Change() {
     const QString text = ComboBox1->currentText();
-    const int n = PortNumberOfItem(text);
-    if (n == 0) return;
+    const std::optional<int> n = PortNumberOfItem(text);
+    if (!n) return;
 
-    const norva::SelectionOutcome outcome = link_.SelectPort(n);
+    const norva::SelectionOutcome outcome = link_.SelectPort(*n);
     switch (outcome.kind) {
         case norva::SelectionOutcome::Kind::SettingsFailed:
             norva::ShowErrorBox(QString::fromStdString(outcome.text));

@@ -29,14 +29,15 @@ PortSelectorHelp::PortSelectorHelp(QComboBox* selector, std::function<void(const
 }
 
 void PortSelectorHelp::RefreshTooltips() {
+    const Result<PortsConf> conf = ReadPortsConf();
     for (int i = 0; i < selector_->count(); ++i) {
         const QString label = selector_->itemText(i);
-        const std::string port = label.toUpper().toStdString();
-        const std::string path = DevicePathForPort(port);
-        if (path.empty()) continue;
-        selector_->setItemData(
-            i, QString::fromStdString(PortDescription(label.toStdString(), path, roots_)),
-            Qt::ToolTipRole);
+        const Result<PortDevice> device = DeviceForPort(label.toUpper().toStdString(), conf);
+        if (!device.ok()) continue;
+        std::string tip = PortDescription(label.toStdString(), device->path, roots_);
+        // Why it opens its default although ports.conf may have meant another device.
+        if (!device->warning.empty()) tip += "\n" + device->warning;
+        selector_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
     }
 }
 
@@ -58,7 +59,7 @@ QMenu* PortSelectorHelp::CreateMenu() {
         for (unsigned n = 1; n <= 10; ++n) {
             give->addAction(QStringLiteral("Com%1").arg(n), this, [this, n, device] {
                 const Outcome written = AssignPortInPortsConf(n, device);
-                if (!written.ok()) problem_(QString::fromStdString(written.text()));
+                if (!written.ok()) problem_(QString::fromStdString(written.Describe()));
                 RefreshTooltips();
             });
         }

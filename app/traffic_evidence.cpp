@@ -6,22 +6,22 @@
 
 #include "app/message_boxes.h"
 #include "app/protocol_log_pane.h"
+#include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
+#include "serial/comm_ini.h"
 
 namespace norva {
 
 namespace {
-
-// Recorded events reach the disk at least this often, so a crash loses at most this much.
-constexpr int kFlushMs = 1000;
 
 QString AskForFile(QWidget* window, const QString& title) {
     return QFileDialog::getSaveFileName(window, title, QString(), QString(), nullptr,
                                         QFileDialog::DontUseNativeDialog);
 }
 
-void ShowIfFailed(const std::string& error) {
-    if (!error.empty()) ShowErrorBox(QString::fromStdString(error));
+void ShowIfFailed(const Outcome& outcome, bool withReason) {
+    if (!outcome.ok())
+        ShowErrorBox(QString::fromStdString(withReason ? outcome.Describe() : outcome.text()));
 }
 
 }  // namespace
@@ -40,8 +40,6 @@ TrafficEvidence::TrafficEvidence(QWidget* window, AcceptorLink& link, ProtocolLo
     connect(recordAction_, &QAction::triggered, this, &TrafficEvidence::ToggleRecording);
     pane_.AddContextActions({clear_, save_, recordAction_});
 
-    flushTimer_.setInterval(kFlushMs);
-    connect(&flushTimer_, &QTimer::timeout, this, &TrafficEvidence::Flush);
     // A received line's block is the one handed over last; the operator's lines follow a batch.
     connect(&link_, &AcceptorLink::BlocksHandled, this, [this] { pane_.EndReceivedBlock(); });
     link_.AddTrafficSink(this);
@@ -73,47 +71,56 @@ Outcome TrafficEvidence::SaveTo(const std::string& fileName) const {
     return record_.SaveAs(fileName);
 }
 
-std::string TrafficEvidence::StartRecording(const std::string& fileName) {
-    StopRecording();
-    auto recorder = std::make_unique<CaptureFileRecorder>(fileName, record_.currentPort());
-    if (recorder->failed()) return recorder->error();
-    recorder_ = std::move(recorder);
+Outcome TrafficEvidence::StartRecording(const std::string& fileName) {
+    (void)StopRecording();
+    CaptureFileRecorder::Setup setup;
+    setup.fileName = fileName;
+    setup.currentPort = record_.currentPort();
+    setup.protectedFiles = {{link_.devicePath(), "the serial device"},
+                            {kBillValueFileName, "the bill value file"},
+                            {kCommIniFileName, "the port settings file"}};
+    // The writer's news reaches the window's thread; it is dropped if the window goes first.
+    setup.onNews = [this](const RecorderNews& news) {
+        QMetaObject::invokeMethod(
+            this, [this, news] { TakeNews(news); }, Qt::QueuedConnection);
+    };
+    Result<std::unique_ptr<CaptureFileRecorder>> started = CaptureFileRecorder::Start(setup);
+    if (!started.ok()) return started.outcome();
+    if (Outcome committed = started.value()->Commit(); !committed.ok()) return committed;
+    recorder_ = std::move(started).value();
     link_.AddTrafficSink(recorder_.get());
-    flushTimer_.start();
     recordAction_->setChecked(true);
     return {};
 }
 
-std::string TrafficEvidence::StopRecording() {
+Outcome TrafficEvidence::StopRecording() {
     recordAction_->setChecked(false);
     if (!recorder_) return {};
-    flushTimer_.stop();
     link_.RemoveTrafficSink(recorder_.get());
-    const std::string error = recorder_->Stop();
+    Outcome stopped = recorder_->Stop();
     recorder_.reset();
-    return error;
+    return stopped;
 }
 
 void TrafficEvidence::AskAndSave() {
     const QString path = AskForFile(window_, QStringLiteral("Save Traffic As"));
-    if (!path.isEmpty()) ShowIfFailed(SaveTo(path.toStdString()).text());
+    if (!path.isEmpty()) ShowIfFailed(SaveTo(path.toStdString()), false);
 }
 
 void TrafficEvidence::ToggleRecording() {
     if (recorder_) {
-        ShowIfFailed(StopRecording());
+        ShowIfFailed(StopRecording(), true);
         return;
     }
     recordAction_->setChecked(false);
     const QString path = AskForFile(window_, QStringLiteral("Record Traffic to File"));
-    if (!path.isEmpty()) ShowIfFailed(StartRecording(path.toStdString()));
+    if (!path.isEmpty()) ShowIfFailed(StartRecording(path.toStdString()), true);
 }
 
-void TrafficEvidence::Flush() {
-    if (!recorder_) return;
-    recorder_->Flush();
-    // A recording that failed stops, and the operator is told once.
-    if (recorder_->failed()) ShowIfFailed(StopRecording());
+// A failed recording stops, and the operator is told once, in status panel 3 and the box.
+void TrafficEvidence::TakeNews(const RecorderNews& news) {
+    emit RecordingNews(QString::fromStdString(news.text));
+    if (news.stopped && recorder_ && !recorder_->recording()) ShowIfFailed(StopRecording(), true);
 }
 
 }  // namespace norva

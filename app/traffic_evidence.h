@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
 
 #include "app/memory_budget.h"
@@ -38,10 +37,15 @@ public:
 
     // A failure carries the text for the error box.
     Outcome SaveTo(const std::string& fileName) const;
-    // Empty on success, else the text for the error box.
-    std::string StartRecording(const std::string& fileName);
-    // Ends a recording, keeping what it wrote; the text for the error box if it had failed.
-    std::string StopRecording();
+    // A file that is not a regular one, or is the device or a settings file, is refused; an
+    // old file stays as it is until the new recording has its header on disk.
+    Outcome StartRecording(const std::string& fileName);
+    // Ends a recording, keeping what it wrote; the failure that had stopped it, if any.
+    Outcome StopRecording();
+
+signals:
+    // For status panel 3: the recording file was started again, or the recording failed.
+    void RecordingNews(const QString& text);
 
 private:
     void PortOpened(std::int64_t unixMicros, const PortIdentity& port) override;
@@ -50,7 +54,7 @@ private:
 
     void AskAndSave();
     void ToggleRecording();
-    void Flush();
+    void TakeNews(const RecorderNews& news);
 
     QWidget* window_;
     AcceptorLink& link_;
@@ -59,7 +63,6 @@ private:
     int budgetId_ = 0;
     TrafficRecord record_;
     std::unique_ptr<CaptureFileRecorder> recorder_;
-    QTimer flushTimer_;
     QAction* clear_;
     QAction* save_;
     QAction* recordAction_;

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "bench_link.h"
+#include "bench_picture.h"
+#include "bench_replay.h"
 #include "measured_program.h"
 #include "program_driver.h"
 #include "results_table.h"
@@ -36,6 +38,8 @@ struct Options {
     bool core = true;
     bool program = true;
     norva::bench::DriverOptions driver;
+    std::string replaySimulator = NORVA_ACCEPTOR_SIM;  // another build's, to compare
+    long replayLines = 5'000'000;
     std::vector<char*> benchmarkArguments;
 };
 
@@ -44,8 +48,9 @@ void Usage(const char* name) {
                  "usage: %s [--runs N] [--output FILE] [--platform xcb|offscreen]\n"
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
-                 "          [--core-only | --program-only]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget] [--benchmark_...]\n",
+                 "          [--core-only | --program-only] [--replay-sim PATH] [--replay-lines N]\n"
+                 "          [--only start-up,idle,latency,flood,memory,budget,replay] "
+                 "[--benchmark_...]\n",
                  name);
 }
 
@@ -95,6 +100,10 @@ bool Parse(int argc, char** argv, Options& options) {
                 options.driver.only.push_back(names.substr(start, end - start));
                 start = end + 1;
             }
+        } else if (hasValue && argument == "--replay-sim") {
+            options.replaySimulator = argv[++i];
+        } else if (hasValue && argument == "--replay-lines") {
+            options.replayLines = std::max(2L, std::atol(argv[++i]));
         } else if (hasValue && argument == "--startups") {
             options.driver.startups = std::max(0, std::atoi(argv[++i]));
         } else {
@@ -121,8 +130,17 @@ public:
                 continue;
             }
             if (!order_contains(run.benchmark_name())) order.push_back(run.benchmark_name());
-            if (const auto perEvent = run.counters.find("bytes_per_event");
-                perEvent != run.counters.end()) {
+            if (const auto memory = run.counters.find("memory_bytes");
+                memory != run.counters.end()) {
+                const std::string name = run.benchmark_name() + ": memory kept";
+                if (!order_contains(name)) order.push_back(name);
+                figures[name] = {memory->second.value, "B"};
+            }
+            if (const auto events = run.counters.find("events_per_second");
+                events != run.counters.end()) {
+                figures[run.benchmark_name()] = {events->second.value, "events/s"};
+            } else if (const auto perEvent = run.counters.find("bytes_per_event");
+                       perEvent != run.counters.end()) {
                 figures[run.benchmark_name()] = {perEvent->second.value, "B/event"};
             } else if (const auto bytes = run.counters.find("bytes_per_second");
                        bytes != run.counters.end()) {
@@ -344,6 +362,28 @@ void AddLinkRows(norva::bench::ResultsTable& table,
         [](double v) { return Fixed(v, 3) + " %"; }, [](double v) { return v < 0.1; });
 }
 
+void AddReplayRows(norva::bench::ResultsTable& table, const Options& options,
+                   const std::vector<norva::bench::ReplayFigures>& runs) {
+    using Figures = norva::bench::ReplayFigures;
+    if (runs.empty()) return;
+    const double size = runs.front().captureMegabytes;
+    const std::string capture = "Replay of a " + Fixed(size, 0) + " MB capture (" +
+                                Fixed(double(options.replayLines), 0) + " lines)";
+    const auto mb = [](double v) { return Fixed(v, 1) + " MB"; };
+    table.Add(
+        capture + ": start to the first block at the host", "< 1,000 ms",
+        PerRun(runs, [](const Figures& f) { return f.firstBlockMs; }),
+        [](double v) { return Fixed(v, 0) + " ms"; }, [](double v) { return v < 1000; });
+    table.Add(capture + ": largest resident size up to the first block",
+              "≤ twice the capture (" + Fixed(2 * size, 0) + " MB)",
+              PerRun(runs, [](const Figures& f) { return f.peakResidentMb; }), mb,
+              [size](double v) { return v <= 2 * size; });
+    table.Add(capture + ": largest resident size after 3 s of playing",
+              "≤ twice the capture (" + Fixed(2 * size, 0) + " MB)",
+              PerRun(runs, [](const Figures& f) { return f.playingResidentMb; }), mb,
+              [size](double v) { return v <= 2 * size; });
+}
+
 void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<CollectingReporter>& runs) {
     if (runs.empty()) return;
     for (const std::string& name : runs.front().order) {
@@ -359,6 +399,10 @@ void AddCoreRows(norva::bench::ResultsTable& table, const std::vector<Collecting
         if (unit == "B/event") {
             table.Add("In-process: " + name, "≤ 24 B", values, format,
                       [](double v) { return v <= 24; });
+        } else if (unit == "events/s" && name.find("parsing") == std::string::npos) {
+            // The reading alone: a day's capture in well under a second.
+            table.Add("In-process: " + name, "≥ 5,000,000 events/s", values, format,
+                      [](double v) { return v >= 5e6; });
         } else {
             table.Add("In-process: " + name, "—", values, format);
         }
@@ -405,12 +449,27 @@ int main(int argc, char** argv) {
     std::vector<CollectingReporter> coreRuns(static_cast<std::size_t>(options.runs));
     std::vector<norva::bench::ProgramFigures> programRuns;
     std::vector<norva::bench::LinkFigures> linkRuns;
+    std::vector<norva::bench::ReplayFigures> replayRuns;
+    std::vector<norva::bench::PictureFigures> pictureRuns;
+    const auto& only = options.driver.only;
+    const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
+    const bool picture =
+        only.empty() || std::find(only.begin(), only.end(), "picture") != only.end();
     for (int run = 0; run < options.runs; ++run) {
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
             std::fprintf(stderr, "run %d: the serial link\n", run + 1);
             linkRuns.push_back(norva::bench::MeasureLink(10, options.driver.seconds));
+            if (replay) {
+                std::fprintf(stderr, "run %d: the simulator's replay\n", run + 1);
+                replayRuns.push_back(
+                    norva::bench::MeasureReplay(options.replaySimulator, options.replayLines));
+            }
+            if (picture) {
+                std::fprintf(stderr, "run %d: the session picture\n", run + 1);
+                pictureRuns.push_back(norva::bench::MeasurePicture(true));
+            }
         }
         if (options.program) {
             std::fprintf(stderr, "run %d: the whole program (%s)\n", run + 1,
@@ -423,6 +482,8 @@ int main(int argc, char** argv) {
     norva::bench::ResultsTable table(options.runs);
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
+    if (options.core) AddReplayRows(table, options, replayRuns);
+    if (options.core) norva::bench::AddPictureRows(table, pictureRuns);
     if (options.core) AddCoreRows(table, coreRuns);
 
     char date[32];

@@ -1,12 +1,8 @@
 #include "capture/capture_format.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include "textfile/printable.h"
 
 namespace norva {
 
@@ -127,15 +123,30 @@ int HexValue(char c) {
     return -1;
 }
 
-// Returns the reason a line is bad, or an empty string.
-std::string ParseEventLine(std::string_view line, CaptureEvent& event) {
+// What is wrong with a line; the reader puts where in front.
+Outcome Bad(std::string why) {
+    return Outcome::Failed({}, 0, std::move(why));
+}
+
+// A piece of the line quoted in a reason, fit for a terminal.
+std::string Quoted(std::string_view text, std::size_t most) {
+    std::string quoted(1, '\'');
+    quoted += Printable(text.substr(0, most));
+    if (text.size() > most) quoted += "...";
+    quoted += '\'';
+    return quoted;
+}
+
+Outcome ParseEventLine(std::string_view line, CaptureEvent& event) {
+    event.port = {};
+    event.bytes.clear();
     const std::size_t blank = line.find(' ');
     const std::string_view time = line.substr(0, blank);
     if (!ParseTime(time, event.unixMicros)) {
-        return "bad time '" + std::string(time.substr(0, 40)) +
-               "': expected one such as 2026-12-09T03:14:15.123456Z";
+        return Bad("bad time " + Quoted(time, 40) +
+                   ": expected one such as 2026-12-09T03:14:15.123456Z");
     }
-    if (blank == std::string_view::npos) return "expected RX or TX after the time";
+    if (blank == std::string_view::npos) return Bad("expected RX or TX after the time");
     std::string_view rest = line.substr(blank + 1);
     const std::string_view direction = rest.substr(0, rest.find(' '));
     if (direction == "RX") {
@@ -143,44 +154,65 @@ std::string ParseEventLine(std::string_view line, CaptureEvent& event) {
     } else if (direction == "TX") {
         event.kind = TrafficKind::Sent;
     } else {
-        return "expected RX or TX after the time, not '" + std::string(direction.substr(0, 20)) +
-               "'";
+        return Bad("expected RX or TX after the time, not " + Quoted(direction, 20));
     }
     rest.remove_prefix(direction.size());
     while (!rest.empty()) {
         rest.remove_prefix(1);
-        if (rest.empty() || rest[0] == ' ') return "expected one blank between bytes";
+        if (rest.empty() || rest[0] == ' ') return Bad("expected one blank between bytes");
         const std::string_view token = rest.substr(0, rest.find(' '));
         const int high = token.size() == 2 ? HexValue(token[0]) : -1;
         const int low = token.size() == 2 ? HexValue(token[1]) : -1;
-        if (high < 0 || low < 0) {
-            return "bad byte '" + std::string(token.substr(0, 20)) +
-                   "': expected two hexadecimal digits";
-        }
+        if (high < 0 || low < 0)
+            return Bad("bad byte " + Quoted(token, 20) + ": expected two hexadecimal digits");
         event.bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
         rest.remove_prefix(token.size());
     }
     if (event.kind == TrafficKind::Received && event.bytes.empty())
-        return "an RX line needs at least one byte";
+        return Bad("an RX line needs at least one byte");
     if (event.kind == TrafficKind::Sent && event.bytes.size() != 1)
-        return "a TX line holds exactly one byte";
+        return Bad("a TX line holds exactly one byte");
     return {};
 }
 
-std::string ParsePortLine(std::string_view rest, CaptureEvent& event) {
-    for (const char c : rest) {
+Outcome ParsePortLine(std::string_view rest, CaptureEvent& event) {
+    const bool control = std::any_of(rest.begin(), rest.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) return "control character in the port line";
-    }
+        return u < 0x20 || u == 0x7F;
+    });
+    if (control) return Bad("control character in the port line");
     const std::size_t first = rest.find(' ');
     const std::size_t last = rest.rfind(' ');
     if (first == std::string_view::npos || first == last)
-        return "bad port line: expected # port NAME DEVICE MODE";
+        return Bad("bad port line: expected # port NAME DEVICE MODE");
     event.kind = TrafficKind::Port;
+    event.unixMicros = 0;
+    event.bytes.clear();
     event.port.portName = PortField(rest.substr(0, first));
     event.port.devicePath = PortField(rest.substr(first + 1, last - first - 1));
     event.port.modeString = PortField(rest.substr(last + 1));
     return {};
+}
+
+// Reads what one line holds: an event, or nothing (a comment, a blank line).
+Result<bool> ParseLine(std::string_view line, bool ended, CaptureEvent& event) {
+    // A zero byte would cut a reason short wherever it is shown; show the whole line instead.
+    if (line.find('\0') != std::string_view::npos)
+        return Bad("a zero byte in the line " + Quoted(line, 200));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A port line is taken as it stands: a device path or an empty mode may end in a blank.
+    const bool port = line.starts_with(kPortPrefix);
+    if (!port) {
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+    }
+    // Whatever a cut line still reads as, it is not what was written.
+    if (!ended && !line.empty()) return Bad("cut off: the last line has no line end");
+    if (!port && (line.empty() || line.starts_with('#'))) return false;
+    const Outcome parsed =
+        port ? ParsePortLine(line.substr(kPortPrefix.size()), event) : ParseEventLine(line, event);
+    if (!parsed.ok()) return parsed;
+    return true;
 }
 
 }  // namespace
@@ -257,75 +289,50 @@ std::string FormatCapture(const std::vector<CaptureEvent>& events) {
     return out;
 }
 
-CaptureParse ParseCapture(std::string_view text) {
-    CaptureParse result;
-    std::size_t lineNumber = 0;
-    while (!text.empty()) {
-        ++lineNumber;
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
-        CaptureEvent event;
-        std::string why;
-        if (line.starts_with(kPortPrefix)) {
-            // Taken as it stands: a device path or an empty mode may end in a blank.
-            why = ParsePortLine(line.substr(kPortPrefix.size()), event);
-        } else if (line.starts_with('#')) {
-            continue;
-        } else {
-            while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-                line.remove_suffix(1);
-            if (line.empty()) continue;
-            why = ParseEventLine(line, event);
-        }
-        if (!why.empty()) {
-            result.events.clear();
-            result.errorLine = lineNumber;
-            result.error = "line " + std::to_string(lineNumber) + ": " + why;
-            return result;
-        }
-        result.events.push_back(std::move(event));
-    }
-    return result;
+Result<CaptureReader> CaptureReader::Open(const std::string& fileName) {
+    Result<LineReader> lines = LineReader::Open(fileName, kMaxCaptureLineBytes);
+    if (!lines.ok())
+        return Outcome::Failed(fileName + ": cannot read", lines.osError(), lines.reason());
+    return CaptureReader(std::move(lines).value());
 }
 
-CaptureParse ReadCaptureFile(const std::string& fileName) {
-    CaptureParse result;
-    const auto fail = [&](const char* reason) {
-        result.error = fileName + ": cannot read: " + reason;
-        return result;
-    };
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return fail(std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return fail(S_ISDIR(st.st_mode) ? "is a folder" : std::strerror(errno));
-    }
-    // Non-blocking only so that opening a FIFO cannot hang; reads wait as usual.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::string text;
-    std::array<char, 64 * 1024> buffer{};
+CaptureReader CaptureReader::FromText(std::string_view text, std::string name) {
+    return CaptureReader(LineReader::FromText(text, std::move(name), kMaxCaptureLineBytes));
+}
+
+Result<bool> CaptureReader::Next() {
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int saved = errno;
-            ::close(fd);
-            return fail(std::strerror(saved));
-        }
-        if (n == 0) break;
-        text.append(buffer.data(), static_cast<std::size_t>(n));
+        Result<bool> more = lines_.Next();
+        if (!more.ok() || !more.value()) return more;
+        Result<bool> parsed = ParseLine(lines_.line(), lines_.lineEnded(), event_);
+        if (!parsed.ok()) return Outcome::Failed(lines_.Where(), parsed.osError(), parsed.reason());
+        if (parsed.value()) return true;
     }
-    ::close(fd);
-    result = ParseCapture(text);
-    if (!result.ok()) {
-        result.error = fileName + ":" + std::to_string(result.errorLine) + ": " +
-                       result.error.substr(result.error.find(": ") + 2);
+}
+
+namespace {
+
+Result<std::vector<CaptureEvent>> ReadAll(CaptureReader& reader) {
+    std::vector<CaptureEvent> events;
+    for (;;) {
+        Result<bool> more = reader.Next();
+        if (!more.ok()) return more.outcome();
+        if (!more.value()) return events;
+        events.push_back(reader.event());
     }
-    return result;
+}
+
+}  // namespace
+
+Result<std::vector<CaptureEvent>> ParseCapture(std::string_view text) {
+    CaptureReader reader = CaptureReader::FromText(text);
+    return ReadAll(reader);
+}
+
+Result<std::vector<CaptureEvent>> ReadCaptureFile(const std::string& fileName) {
+    Result<CaptureReader> reader = CaptureReader::Open(fileName);
+    if (!reader.ok()) return reader.outcome();
+    return ReadAll(reader.value());
 }
 
 }  // namespace norva

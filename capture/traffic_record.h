@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "capture/capture_format.h"
 #include "protocol/traffic_sink.h"
-#include "base/result.h"
 
 namespace norva {
 

@@ -1,5 +1,6 @@
-// The capture reader: no crash, and whatever it accepts reads back the same after being
-// written out, both from the events and through the record, also once trimmed.
+// The capture reader: no crash, the streaming reader and the whole-text one agree event for
+// event and on the failure, and whatever they accept reads back the same after being written
+// out, both from the events and through the record, also once trimmed.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,17 +30,28 @@ bool SameEvents(const std::vector<CaptureEvent>& a, const std::vector<CaptureEve
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const CaptureParse parse = ParseCapture(text);
-    Check(parse.ok() == (parse.errorLine == 0), "error without its line");
-    if (!parse.ok()) return 0;
+    const auto parse = ParseCapture(text);
+    CaptureReader reader = CaptureReader::FromText(text, "capture");
+    std::vector<CaptureEvent> streamed;
+    Result<bool> more = reader.Next();
+    for (; more.ok() && more.value(); more = reader.Next())
+        streamed.push_back(reader.event());
+    Check(more.ok() == parse.ok(), "the streaming reader judges otherwise");
+    if (!parse.ok()) {
+        Check(parse.Describe().starts_with("line "), "error without its line");
+        Check(more.Describe() == "capture:" + parse.Describe().substr(5), "errors differ");
+        Check(parse.Describe().find('\0') == std::string::npos, "a zero byte in the reason");
+        return 0;
+    }
+    Check(SameEvents(parse.value(), streamed), "the streaming reader reads otherwise");
 
-    const std::string written = FormatCapture(parse.events);
-    const CaptureParse back = ParseCapture(written);
+    const std::string written = FormatCapture(parse.value());
+    const auto back = ParseCapture(written);
     Check(back.ok(), "written capture does not read back");
-    Check(SameEvents(parse.events, back.events), "written capture reads back differently");
+    Check(SameEvents(parse.value(), back.value()), "written capture reads back differently");
 
     TrafficRecord record;
-    for (const CaptureEvent& event : parse.events) {
+    for (const CaptureEvent& event : parse.value()) {
         if (event.kind == TrafficKind::Port) record.PortOpened(event.unixMicros, event.port);
         if (event.kind == TrafficKind::Received) record.Received(event.unixMicros, event.bytes);
         if (event.kind == TrafficKind::Sent) record.Sent(event.unixMicros, event.bytes.at(0));

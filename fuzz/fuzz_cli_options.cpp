@@ -20,15 +20,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             args.back() += static_cast<char>(data[i]);
         }
     }
-    const ParsedOptions parsed = ParseOptions(args);
-    if (!parsed.error.empty() || parsed.options.help) return 0;
-    const Options& o = parsed.options;
+    const norva::Result<Options> parsed = ParseOptions(args);
+    if (!parsed.ok()) {
+        Check(!parsed.text().empty(), "a refusal says why");
+        return 0;
+    }
+    const Options& o = parsed.value();
+    if (o.help || o.version) return 0;
+    if (!o.report.empty() || !o.from.empty()) {
+        Check(!o.report.empty() && !o.from.empty() && o.portNumber == 0 && o.device.empty(),
+              "a report names its capture and no port");
+        return 0;
+    }
     Check((o.portNumber != 0) != !o.device.empty(), "exactly one port");
     Check(o.portNumber >= 0 && o.portNumber <= 10, "port number in range");
     Check(o.pollMs >= 0 && o.decisionDelayMs >= 0, "no negative interval");
     Check(!o.notes || *o.notes > 0, "a note count above 0");
     Check(!o.seconds || *o.seconds > 0, "seconds above 0");
     Check(!o.silence || *o.silence > 0, "silence above 0");
+    Check(!o.seconds || *o.seconds <= kMaxSeconds, "seconds at most a year");
+    Check(!o.silence || *o.silence <= kMaxSeconds, "silence at most a year");
     // What was accepted, written out again, parses to the same options.
     std::vector<std::string> again;
     if (o.portNumber != 0) again = {"--port", "COM" + std::to_string(o.portNumber)};
@@ -47,12 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                : mode + std::to_string(o.decisionDelayMs)});
     again.insert(again.end(), {"--poll", std::to_string(o.pollMs)});
     if (o.notes) again.insert(again.end(), {"--notes", std::to_string(*o.notes)});
-    const ParsedOptions reparsed = ParseOptions(again);
-    Check(reparsed.error.empty(), "accepted options parse again");
-    Check(reparsed.options.ticked == o.ticked && reparsed.options.escrow == o.escrow &&
-              reparsed.options.decisionDelayMs == o.decisionDelayMs &&
-              reparsed.options.pollMs == o.pollMs && reparsed.options.notes == o.notes &&
-              reparsed.options.portNumber == o.portNumber && reparsed.options.device == o.device,
+    const norva::Result<Options> reparsed = ParseOptions(again);
+    Check(reparsed.ok(), "accepted options parse again");
+    const Options& r = reparsed.value();
+    Check(r.ticked == o.ticked && r.escrow == o.escrow && r.decisionDelayMs == o.decisionDelayMs &&
+              r.pollMs == o.pollMs && r.notes == o.notes && r.portNumber == o.portNumber &&
+              r.device == o.device,
           "the same options again");
     return 0;
 }

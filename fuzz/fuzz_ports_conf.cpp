@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    for (const auto& [port, path] : norva::ParsePortsConf(text)) {
+    for (const auto& [port, path] : norva::ParsePortsConf(text).ports) {
         const bool sound = port >= 1 && port <= 256 && !path.empty() && path.front() == '/' &&
                            path.find('\n') == std::string::npos && path.back() != ' ' &&
                            path.back() != '\t' && path.back() != '\r' &&

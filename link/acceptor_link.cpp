@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "link/com_thread.h"
+#include "link/rival_notice.h"
 #include "serial/comm_ini.h"
 
 namespace norva {
@@ -130,6 +131,7 @@ void AcceptorLink::StopReceiving() {
 }
 
 void AcceptorLink::Release() {
+    rivals_.reset();
     StopReceiving();
     ReleaseComPort(&port_);
     engine_.DropHeldTail();
@@ -157,17 +159,23 @@ SelectionOutcome AcceptorLink::OpenDirect(const std::string& portName,
 }
 
 SelectionOutcome AcceptorLink::Started(const std::string& portName, const std::string& mode,
-                                       const OpenResult& opened) {
-    if (opened.code == kOpenFailed)
-        return {SelectionOutcome::Kind::OpenFailed, opened.outcome.text(), opened.devicePath};
-    identity_ = {portName, opened.devicePath, mode};
+                                       const Result<OpenedPort>& opened) {
+    if (!opened.ok()) return {SelectionOutcome::Kind::OpenFailed, opened.text(), {}};
+    identity_ = {portName, opened->devicePath, mode};
     label_ = portName.empty() ? std::string() : ItemLabel(portName);
     TellPortOpened();
     StartReceiving();
-    return {SelectionOutcome::Kind::Opened, opened.outcome.text(), opened.devicePath};
+    WatchForRivals();
+    return {SelectionOutcome::Kind::Opened, opened->warning, opened->devicePath};
+}
+
+void AcceptorLink::WatchForRivals() {
+    rivals_ = std::make_unique<RivalNotice>(identity_.devicePath);
+    connect(rivals_.get(), &RivalNotice::Noticed, this, &AcceptorLink::RivalOpened);
 }
 
 void AcceptorLink::Close() {
+    rivals_.reset();
     StopReceiving();
     CloseComPort(&port_);
     waiting_ = false;
@@ -184,6 +192,7 @@ void AcceptorLink::StartReceiving() {
 void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
     const std::string path = pass.port.devicePath();
     const std::string mode = pass.port.modeString();
+    const bool mayComeBack = pass.port.mayComeBack();
     CloseComPort(&pass.port);
     inbox_.Push({{}, UnixMicrosNow(), LineEvent::Gone}, pass.stopRequested);
     FolderWatch watch(path);
@@ -193,9 +202,9 @@ void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
         (void)::poll(fds, 2, waitMs);
         if (pass.stopRequested) return;
         watch.Rearm(path);
-        waitMs = kReopenFallbackMs;
-        if (!PathExists(path)) continue;
-        if (OpenDevice(&pass.port, path, mode).code == kOpened) {
+        waitMs = mayComeBack ? kReopenFallbackMs : -1;
+        if (!mayComeBack || !PathExists(path)) continue;
+        if (OpenDevice(&pass.port, path, mode).ok()) {
             inbox_.Push({{}, UnixMicrosNow(), LineEvent::Back}, pass.stopRequested);
             return;
         }
@@ -219,11 +228,13 @@ void AcceptorLink::HandleBlocks(const std::vector<Block>& blocks) {
             case LineEvent::Gone:
                 // A message cut by the pull cannot be finished by a device that starts afresh.
                 engine_.DropHeldTail();
+                rivals_.reset();
                 waiting_ = true;
                 emit DeviceGone(LineText("gone"));
                 break;
             case LineEvent::Back:
                 waiting_ = false;
+                WatchForRivals();
                 TellPortOpened();
                 emit DeviceBack(LineText("back"));
                 break;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "serial/com_port.h"
 
 namespace norva {
+
+class RivalNotice;
 
 // How a port selection ended. Opened may carry a warning (line settings the driver refused);
 // OpenFailed carries the reason, naming the device; SettingsFailed the error box's text.
@@ -76,11 +79,15 @@ signals:
     void DeviceGone(const QString& text);
     // The same device opened again ("Com1: /dev/ttyUSB0 back").
     void DeviceBack(const QString& text);
+    // Another process opened the device held ("PATH: also opened by socat (pid 4711); bytes
+    // may go to it"), said at once.
+    void RivalOpened(const QString& text);
 
 private:
     void Release();
     SelectionOutcome Started(const std::string& portName, const std::string& mode,
-                             const OpenResult& opened);
+                             const Result<OpenedPort>& opened);
+    void WatchForRivals();
     void DrainInbox();
     void HandleBlocks(const std::vector<Block>& blocks);
     void StopReceiving();
@@ -98,6 +105,7 @@ private:
     PortIdentity identity_;
     std::string label_;  // "Com1"
     bool waiting_ = false;
+    std::unique_ptr<RivalNotice> rivals_;
 };
 
 }  // namespace norva

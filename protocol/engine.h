@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "protocol/engine_window.h"
+#include "protocol/message_scanner.h"
 #include "protocol/window_steps.h"
 
 namespace norva {
@@ -22,7 +22,7 @@ public:
     void HandleBlock(std::span<const std::uint8_t> block);
 
     // Forgets a held tail; the next block comes from another port.
-    void DropHeldTail() { held_.clear(); }
+    void DropHeldTail() { scanner_.DropHeldTail(); }
 
     std::size_t blocksHandled() const { return blocksHandled_; }
     std::size_t bytesHandled() const { return bytesHandled_; }
@@ -30,23 +30,21 @@ public:
     std::size_t bytesIgnored() const { return bytesIgnored_; }
 
 private:
-    void HandleByteAt(const std::vector<std::uint8_t>& bytes, std::size_t i);
+    void Handle(const ScannedByte& s);
     void Escrow(std::uint8_t channelByte);
     void Stacked();
     void Returned();
-    void Status(std::uint8_t code);
+    void Status();
     void PowerUp();
     void AckRequest();
     void Answer(std::uint8_t command) { SendAndLog(window_, send_, command); }
 
     EngineWindow& window_;
     ByteSender send_;
-    std::vector<std::uint8_t> held_;
-    std::vector<std::uint8_t> work_;
+    MessageScanner scanner_;
     std::size_t blocksHandled_ = 0;
     std::size_t bytesHandled_ = 0;
     std::size_t bytesIgnored_ = 0;
-    std::size_t messageEnd_ = 0;  // the first position after the last message handled
 };
 
 }  // namespace norva

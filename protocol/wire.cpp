@@ -46,7 +46,13 @@ std::string EscrowLine(std::uint8_t channelByte) {
 }
 
 bool IsStatusCode(std::uint8_t byte) {
-    return (byte >= 0x20 && byte <= 0x29) || byte == 0x3E || byte == 0x5E || byte == 0x71;
+    static constexpr auto kIsStatus = [] {
+        std::array<bool, 256> table{};
+        for (const std::uint8_t code : kStatusCodes)
+            table[code] = true;
+        return table;
+    }();
+    return kIsStatus[byte];
 }
 
 ByteKind Classify(std::uint8_t byte) {

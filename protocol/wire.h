@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@ inline constexpr std::uint8_t kPowerUpLead = 0x80;
 inline constexpr std::uint8_t kEscrowLead = 0x81;
 inline constexpr std::uint8_t kMessageSecond = 0x8F;
 inline constexpr std::uint8_t kAckRequest = 0xA1;
+
+// Every status code, ascending.
+inline constexpr std::array<std::uint8_t, 13> kStatusCodes{0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26,
+                                                           0x27, 0x28, 0x29, 0x3E, 0x5E, 0x71};
 
 // The fixed log line of each command byte the host sends; empty for any other byte.
 std::string_view SentLine(std::uint8_t command);

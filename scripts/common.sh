@@ -5,12 +5,18 @@ NORVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need.
 # Xvfb lets a test run the real program on a real X server; the fonts stand in for Arial and
-# Tahoma with the same widths.
-NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev xvfb fonts-liberation fonts-dejavu-extra)
+# Tahoma with the same widths. Qt's SVG module writes the session picture as SVG.
+NORVA_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev xvfb fonts-liberation
+                fonts-dejavu-extra)
 # The fuzz targets are built with clang and its libFuzzer runtime.
 NORVA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# The test command also checks the formatting and the installed AppStream file.
-NORVA_CHECK_PACKAGES=(clang-format appstream)
+# The test command also checks the formatting, the installed AppStream file and the manual
+# pages, which help2man makes from the programs' --help.
+NORVA_CHECK_PACKAGES=(clang-format appstream help2man groff-base)
+# scripts/package: dpkg-shlibdeps (dpkg-dev) and file find what the programs link against.
+NORVA_PACKAGE_PACKAGES=(dpkg-dev file help2man)
+# The test command's checks of the package.
+NORVA_PACKAGE_CHECK_PACKAGES=(lintian desktop-file-utils appstream groff-base)
 
 norva_missing_packages() {
     local missing=() pkg

@@ -39,21 +39,19 @@ void MakeRaw(termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
-void CloseLocked(int fd, const termios& saved, std::string& lockFile) {
+void CloseLocked(int fd, const termios& saved, std::vector<std::string>& lockFiles) {
     (void)::tcsetattr(fd, TCSANOW, &saved);
     (void)::ioctl(fd, TIOCNXCL);
     ::close(fd);  // also drops the flock
-    DropUucpLock(lockFile);
-    lockFile.clear();
+    DropUucpLocks(lockFiles);
+    lockFiles.clear();
 }
 
 // The C library calls a setting the driver did not keep refused. A pseudo-terminal keeps no
 // parity (there is no line to carry it), so that is no refusal there.
 bool IsPseudoTerminal(int fd) {
     struct stat st {};
-    constexpr unsigned kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143;
-    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
-           major(st.st_rdev) >= kFirstPtySlaveMajor && major(st.st_rdev) <= kLastPtySlaveMajor;
+    return ::fstat(fd, &st) == 0 && IsPtySlave(st);
 }
 
 std::int64_t UnixMicros() {
@@ -61,37 +59,40 @@ std::int64_t UnixMicros() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-OpenResult Failure(const std::string& path, std::string text, int osError) {
-    return {kOpenFailed, path, Outcome::Failed(std::move(text), osError)};
+Result<OpenedPort> Failure(std::string text, int osError) {
+    return Outcome::Failed(std::move(text), osError);
 }
 
-OpenResult FailureForErrno(const std::string& path, int osError) {
+Result<OpenedPort> FailureForErrno(const std::string& path, int osError) {
     switch (osError) {
         case ENOENT:
         case ENODEV:
         case ENXIO:
         case EIO:  // a node with no hardware behind it, or a terminal that hung up
-            return Failure(path, NoSuchDeviceText(path), osError);
+            return Failure(NoSuchDeviceText(path), osError);
         case EACCES:
-        case EPERM: {
-            struct stat st {};
-            const gid_t group = ::stat(path.c_str(), &st) == 0 ? st.st_gid : 0;
-            return Failure(path, PermissionDeniedText(path, StandingFor(group)), osError);
-        }
+        case EPERM:
+            return Failure(PermissionDeniedText(path, StandingFor(path)), osError);
         case EBUSY:
-            return Failure(path, BusyText(path, OtherHoldersOf(path)), osError);
+            return Failure(BusyText(path, OtherHoldersOf(path)), osError);
         case ENOTTY:
-            return Failure(path, NotSerialDeviceText(path), osError);
+            return Failure(NotSerialDeviceText(path), osError);
         default:
-            return Failure(path, OtherOpenFailureText(path, osError), osError);
+            return Failure(OtherOpenFailureText(path, osError), osError);
     }
+}
+
+void AddWarning(std::string& warnings, const std::string& warning) {
+    if (warning.empty()) return;
+    if (!warnings.empty()) warnings += "; ";
+    warnings += warning;
 }
 
 }  // namespace
 
 PortHandle::~PortHandle() {
     std::lock_guard lock(mutex_);
-    if (state_ == State::Open) CloseLocked(fd_, saved_, lockFile_);
+    if (state_ == State::Open) CloseLocked(fd_, saved_, lockFiles_);
 }
 
 std::string PortHandle::devicePath() const {
@@ -102,6 +103,11 @@ std::string PortHandle::devicePath() const {
 std::string PortHandle::modeString() const {
     std::lock_guard lock(mutex_);
     return modeString_;
+}
+
+bool PortHandle::mayComeBack() const {
+    std::lock_guard lock(mutex_);
+    return mayComeBack_;
 }
 
 PortHandle::State PortHandle::state() const {
@@ -115,33 +121,41 @@ int PortHandle::fd() const {
 }
 
 int OpenComPort(PortHandle* handle, const std::string& portName, const std::string& modeString) {
-    return OpenPort(handle, portName, modeString).code;
+    const Result<OpenedPort> opened = OpenPort(handle, portName, modeString);
+    if (!opened.ok()) return kOpenFailed;
+    return opened->wasOpen ? kAlreadyOpen : kOpened;
 }
 
-OpenResult OpenPort(PortHandle* handle, const std::string& portName,
-                    const std::string& modeString) {
-    if (handle->IsOpen()) return {kAlreadyOpen, handle->devicePath(), {}};
-    const std::string path = DevicePathForPort(portName);
-    if (path.empty()) {
+Result<OpenedPort> OpenPort(PortHandle* handle, const std::string& portName,
+                            const std::string& modeString) {
+    if (handle->IsOpen()) return OpenedPort{handle->devicePath(), {}, true};
+    const Result<PortDevice> device = DeviceForPort(portName);
+    if (!device.ok()) {
         std::lock_guard lock(handle->mutex_);
         handle->state_ = PortHandle::State::Failed;
-        return Failure(path, "\"" + portName + "\" names no port", 0);
+        return device.outcome();
     }
-    return OpenDevice(handle, path, modeString);
+    Result<OpenedPort> opened = OpenDevice(handle, device->path, modeString);
+    // A port that fell back to its default says why, whether it opened or not.
+    if (device->warning.empty()) return opened;
+    if (!opened.ok())
+        return Outcome::Failed(opened.text() + "; " + device->warning, opened.osError());
+    AddWarning(opened->warning, device->warning);
+    return opened;
 }
 
-OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::string& modeString) {
+Result<OpenedPort> OpenDevice(PortHandle* handle, const std::string& path,
+                              const std::string& modeString) {
     std::lock_guard lock(handle->mutex_);
-    if (handle->state_ == PortHandle::State::Open) return {kAlreadyOpen, handle->devicePath_, {}};
+    if (handle->state_ == PortHandle::State::Open) return OpenedPort{handle->devicePath_, {}, true};
 
     handle->state_ = PortHandle::State::Failed;
     handle->fd_ = -1;
-    const LockAttempt uucp = TakeUucpLock(path);
-    if (uucp.heldByOther) return Failure(path, BusyText(path, {uucp.holder}), EBUSY);
-    std::string lockFile = uucp.lockPath;
-    const auto fail = [&](OpenResult result) {
-        DropUucpLock(lockFile);
-        return result;
+    Result<UucpLocks> locks = TakeUucpLocks(path);
+    if (!locks.ok()) return locks.outcome();
+    const auto fail = [&](Result<OpenedPort> failure) {
+        DropUucpLocks(locks->paths);
+        return failure;
     };
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -151,40 +165,42 @@ OpenResult OpenDevice(PortHandle* handle, const std::string& path, const std::st
         // A hung-up terminal says EIO here; only a device that is no terminal says ENOTTY.
         const int error = errno;
         ::close(fd);
-        return fail(error == ENOTTY || error == EINVAL
-                        ? Failure(path, NotSerialDeviceText(path), ENOTTY)
-                        : FailureForErrno(path, error));
+        return fail(error == ENOTTY || error == EINVAL ? Failure(NotSerialDeviceText(path), ENOTTY)
+                                                       : FailureForErrno(path, error));
     }
     // TIOCEXCL does not stop root, and a program that locks nothing is seen only in /proc, so
     // all three guards are needed.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        return fail(Failure(path, BusyText(path, OtherHoldersOf(path)), error));
+        return fail(Failure(BusyText(path, OtherHoldersOf(path)), error));
     }
     if (const auto holders = OtherHoldersOf(path); !holders.empty()) {
         ::close(fd);
-        return fail(Failure(path, BusyText(path, holders), EBUSY));
+        return fail(Failure(BusyText(path, holders), EBUSY));
     }
     (void)::ioctl(fd, TIOCEXCL);
 
     termios settings = saved;
     MakeRaw(settings);
     if (const auto mode = ParseModeString(modeString)) ApplyLineMode(*mode, settings);
-    OpenResult result{kOpened, path, {}};
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0 && !(errno == EINVAL && IsPseudoTerminal(fd))) {
+    OpenedPort opened{path, {}, false};
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
         const int error = errno;
-        result.outcome =
-            Outcome::Failed(path + ": line settings refused (" + std::strerror(error) + ")", error);
+        if (!(error == EINVAL && IsPseudoTerminal(fd)))
+            opened.warning = path + ": line settings refused (" + std::strerror(error) + ")";
     }
+    AddWarning(opened.warning, locks->warning);
 
     handle->saved_ = saved;
     handle->fd_ = fd;
     handle->state_ = PortHandle::State::Open;
     handle->devicePath_ = path;
     handle->modeString_ = modeString;
-    handle->lockFile_ = lockFile;
-    return result;
+    struct stat given {};
+    handle->mayComeBack_ = !(::lstat(path.c_str(), &given) == 0 && IsPtySlave(given));
+    handle->lockFiles_ = std::move(locks->paths);
+    return opened;
 }
 
 bool SendByte(PortHandle* handle, std::uint8_t byte) {
@@ -206,7 +222,7 @@ bool SendByte(PortHandle* handle, std::uint8_t byte) {
 void CloseComPort(PortHandle* handle) {
     std::lock_guard lock(handle->mutex_);
     if (handle->state_ != PortHandle::State::Open) return;
-    CloseLocked(handle->fd_, handle->saved_, handle->lockFile_);
+    CloseLocked(handle->fd_, handle->saved_, handle->lockFiles_);
     handle->fd_ = -1;
     handle->state_ = PortHandle::State::NotOpen;
 }

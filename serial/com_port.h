@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/result.h"
 
 namespace norva {
 
-struct OpenResult;
+struct OpenedPort;
 
 // The one serial port: not open, failed (the last open did not succeed) or open. A descriptor
 // can legitimately be 0 when standard input is closed, so the state is kept apart from it.
@@ -32,10 +33,14 @@ public:
     // The device and line settings of the last successful open, kept for a reopen.
     std::string devicePath() const;
     std::string modeString() const;
+    // Whether the device may come back under the same path once it went away: a USB adapter or
+    // a link made anew may, a pseudo-terminal's own node never does (its number goes to whoever
+    // opens the next one, another program's terminal perhaps), so that one is not waited for.
+    bool mayComeBack() const;
 
 private:
-    friend OpenResult OpenPort(PortHandle*, const std::string&, const std::string&);
-    friend OpenResult OpenDevice(PortHandle*, const std::string&, const std::string&);
+    friend Result<OpenedPort> OpenPort(PortHandle*, const std::string&, const std::string&);
+    friend Result<OpenedPort> OpenDevice(PortHandle*, const std::string&, const std::string&);
     friend bool SendByte(PortHandle*, std::uint8_t);
     friend void CloseComPort(PortHandle*);
     friend void ReleaseComPort(PortHandle*);
@@ -46,33 +51,38 @@ private:
     termios saved_{};
     std::string devicePath_;
     std::string modeString_;
-    std::string lockFile_;
+    bool mayComeBack_ = true;
+    std::vector<std::string> lockFiles_;
 };
 
+// OpenComPort's results, as the port selection knows them.
 inline constexpr int kOpenFailed = 0;
 inline constexpr int kOpened = 1;
 inline constexpr int kAlreadyOpen = 2;
 
-// An open's result code with its reason. On kOpenFailed the outcome says why, naming the path.
-// On kOpened it may still carry a warning: line settings the driver refused leave the line as it
-// was, and the open counts as done all the same, as it does for a mode string that does not parse.
-struct OpenResult {
-    int code = kOpenFailed;
+// A port opened, or found open already. A failure's text says why, naming the path.
+struct OpenedPort {
     std::string devicePath;
-    Outcome outcome;
+    // What the operator should know although the open counts as done, empty when nothing: line
+    // settings the driver refused (the line keeps its own, as it does for a mode string that
+    // does not parse), a lock name that holds something other than a lock file, ports.conf lines
+    // ignored for a port that fell back to its default.
+    std::string warning;
+    bool wasOpen = false;  // nothing was done
 };
 
 // Opens the device that portName ("COM1".."COM10") maps to, exclusively, raw, without flow
 // control, and applies the mode string over the current line settings. A mode string that does
 // not parse leaves those settings as they were. Returns kOpenFailed, kOpened or kAlreadyOpen.
 int OpenComPort(PortHandle* handle, const std::string& portName, const std::string& modeString);
-OpenResult OpenPort(PortHandle* handle, const std::string& portName, const std::string& modeString);
+Result<OpenedPort> OpenPort(PortHandle* handle, const std::string& portName,
+                            const std::string& modeString);
 
 // The same for a device path. Exclusive in fact: the device must not be held by another process
-// (a UUCP lock file, flock, the exclusive-mode flag, and a look at who else has it open); while
-// open the handle holds all of these, and closing gives them up.
-OpenResult OpenDevice(PortHandle* handle, const std::string& devicePath,
-                      const std::string& modeString);
+// (UUCP lock files under each of its names, flock, the exclusive-mode flag, and a look at who
+// else has it open); while open the handle holds all of these, and closing gives them up.
+Result<OpenedPort> OpenDevice(PortHandle* handle, const std::string& devicePath,
+                              const std::string& modeString);
 
 // Writes exactly one byte; false when it did not go out. Safe from any thread.
 bool SendByte(PortHandle* handle, std::uint8_t byte);

@@ -1,7 +1,10 @@
+#include <sys/resource.h>
+
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cstdlib>
@@ -9,6 +12,7 @@
 #include "app/memory_budget.h"
 #include "app/startup.h"
 #include "modal_watcher.h"
+#include "pty_pair.h"
 #include "scoped_env.h"
 #include "temp_cwd.h"
 #include "windows_fixture.h"
@@ -90,6 +94,32 @@ private slots:
             QCOMPARE(boxes[0].title, QStringLiteral("Norva Protocol "));
         }
         QCOMPARE(QDir(cwd_->path()).entryList(QDir::Files), QStringList{"BILLVALUE.TXT"});
+    }
+
+    // Recording: a settings file is refused as a target, by name; a write that fails
+    // mid-run names the file and the reason in status panel 3 and the error box, and stops.
+    void recordingFailureIsShown() {
+        QCOMPARE(
+            QString::fromStdString(Form1->Traffic().StartRecording("BILLVALUE.TXT").Describe()),
+            QStringLiteral("Cannot create file BILLVALUE.TXT: it is the bill value file"));
+        PtyPair pty;
+        QCOMPARE(Form1->Link().OpenDirect("", pty.slavePath()).kind,
+                 norva::SelectionOutcome::Kind::Opened);
+        QVERIFY(Form1->Traffic().StartRecording("live.cap").ok());
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+        rlimit small = before;
+        small.rlim_cur = ReadFileBytes("live.cap").size() + 10;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        MessageBoxWatcher watcher;
+        pty.Write({0x20});
+        QTRY_COMPARE(watcher.boxes.size(), 1u);
+        const QString text = QStringLiteral("Stream write error: live.cap: File too large");
+        QCOMPARE(watcher.boxes[0].text, text + ".");
+        QCOMPARE(Form1->StatusBar1->PanelText(3), text);
+        QVERIFY(!Form1->Traffic().recording() && !Form1->Traffic().recordAction()->isChecked());
+        Form1->Link().Close();
     }
 
     // The override sets the window's budget; a trim says so in status panel 3.

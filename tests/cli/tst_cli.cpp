@@ -1,12 +1,18 @@
 // norva-cli as a user runs it: against the real simulator process, on real pseudo-terminals.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include "pty_pair.h"
@@ -52,8 +58,10 @@ public:
     }
     QString out() const { return QString::fromUtf8(out_); }
     QString err() const { return QString::fromUtf8(err_); }
+    // From standard output, or standard error when standard output failed.
     QJsonObject Summary() const {
-        return QJsonDocument::fromJson(out_.mid(out_.lastIndexOf("\n{") + 1)).object();
+        const QByteArray& text = out_.contains("\n{") ? out_ : err_;
+        return QJsonDocument::fromJson(text.mid(text.lastIndexOf("\n{") + 1)).object();
     }
 
 private:
@@ -67,6 +75,53 @@ Program Cli(const QStringList& args) {
 Program Sim(const QStringList& args) {
     return Program(QStringLiteral(NORVA_ACCEPTOR_SIM), args);
 }
+// norva-cli with its standard streams as the shell script before "exec" leaves them.
+Program ShellCli(const QString& script, const QStringList& args) {
+    return Program("/bin/sh", QStringList{"-c", script + " exec \"$0\" \"$@\"", NORVA_CLI} + args);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Writes all of the bytes unless the other end takes nothing for the test's patience.
+bool WriteWithin(const PtyPair& pty, const Bytes& bytes) {
+    ::fcntl(pty.master(), F_SETFL, ::fcntl(pty.master(), F_GETFL) | O_NONBLOCK);
+    std::size_t done = 0;
+    for (pollfd p{pty.master(), POLLOUT, 0};
+         done < bytes.size() && ::poll(&p, 1, kPatienceMs) == 1;)
+        done += std::max<ssize_t>(0, ::write(pty.master(), &bytes[done], bytes.size() - done));
+    return done == bytes.size();
+}
+
+// Reads what the program sends until the byte comes, within the test's patience.
+bool ReadUntil(const PtyPair& pty, std::uint8_t byte) {
+    for (QDeadlineTimer patience(kPatienceMs); !patience.hasExpired();) {
+        if (pty.ReadCount(1, 100) == Bytes{byte}) return true;
+    }
+    return false;
+}
+
+// A fresh working folder with a values file, an old capture, a FIFO and a folder, and a
+// pseudo-terminal reached through a link of its own ("@pty" in arguments and messages): a
+// pulled device's pseudo-terminal number may soon belong to another test's.
+struct Bench {
+    Bench() {
+        WriteFileBytes("BILLVALUE.TXT", "5\n");
+        WriteFileBytes("values.txt", "100\n");
+        WriteFileBytes("old.cap", "old\n");
+        ::mkfifo("fifo", 0600);
+        QDir().mkdir("folder");
+        QFile::link(QString::fromStdString(pty.slavePath()), link);
+    }
+    QStringList Fill(QStringList args) const { return args.replaceInStrings("@pty", link); }
+    bool Untouched() const {
+        return ReadFileBytes("values.txt") == "100\n" && ReadFileBytes("old.cap") == "old\n";
+    }
+    bool PolledOnce() const { return !pty.ReadCount(1, kPatienceMs).empty(); }  // port open
+
+    TempCwd cwd;
+    PtyPair pty;
+    QString link = cwd.path() + QStringLiteral("/acceptor");
+};
 
 }  // namespace
 
@@ -131,7 +186,7 @@ private slots:
         QFETCH(QString, escrow);
         QFETCH(QString, expected);
         TempCwd cwd;
-        WriteFileBytes("values.txt", "100\r\nabc\r\n500\r\n");
+        WriteFileBytes("values.txt", "100\r\na\x1b[2Jc\r\n500\r\n");
         WriteFileBytes("session.sim",
                        "sleep 1500\ninsert 1\nsleep 1500\ninsert 4\nsleep 1500\ninsert 2\n"
                        "sleep 1500\n");
@@ -144,7 +199,8 @@ private slots:
         sim.Interrupt();
         for (const QString& part : expected.split('|'))
             QVERIFY2(cli.out().contains(part), qPrintable(part + "\n" + cli.out()));
-        QVERIFY(cli.err().contains("'abc' is not a valid integer value"));
+        // The escape sequence from the file reaches the terminal escaped.
+        QVERIFY(cli.err().contains("'a\\x1B[2Jc' is not a valid integer value"));
         QVERIFY(cli.out().contains("stopped by signal"));
         const QRegularExpression stamped(
             "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z "
@@ -167,11 +223,11 @@ private slots:
         row("channel 17", {"--port", "COM1", "--accept", "1,17"}, 2, "bad --accept list '1,17'",
             false);
         row("negative poll", {"--port", "COM1", "--poll", "-5"}, 2, "bad --poll '-5'", false);
-        row("values missing", {"--port", "COM1", "--values", "none.txt"}, 2,
-            "Cannot open file none.txt", false);
+        row("unknown option", {"--port", "COM1", "--pol=5"}, 2, "Unknown option 'pol'", false);
         row("no port", {"--notes", "3"}, 2, "name one port", false);
         row("no such device", {"--device", "/dev/norva-none"}, 1, "/dev/norva-none", false);
-        row("silent", {"--device", "@pty", "--silence", "1"}, 3, "", true);
+        row("silent", {"--device", "@pty", "--silence", "1"}, 3,
+            "The acceptor sent nothing for 1 s", true);
         row("pulled", {"--device", "@pty", "--seconds", "3"}, 1, "gone", true);
     }
     void exitStatuses() {
@@ -179,29 +235,142 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
         QFETCH(bool, summary);
-        TempCwd cwd;
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        // Through a link of its own, as the simulator's --link makes one: a pulled device's
-        // pseudo-terminal number may soon belong to another test's.
-        const QString link = cwd.path() + QStringLiteral("/acceptor");
-        QVERIFY(QFile::link(QString::fromStdString(pty.slavePath()), link));
-        args.replaceInStrings("@pty", link);
-        Program cli = Cli(args);
+        Bench bench;
+        Program cli = Cli(bench.Fill(args));
         if (message == "gone") {
-            // Pulled once the first poll shows the port is open.
-            QElapsedTimer waited;
-            waited.start();
-            while (pty.ReadUntilQuiet(100).empty() && waited.elapsed() < kPatienceMs) {
-            }
-            QFile::remove(link);
-            pty.CloseMaster();
-            pty.CloseSlave();
+            QVERIFY(bench.PolledOnce());
+            QFile::remove(bench.link);
+            bench.pty.CloseMaster();
+            bench.pty.CloseSlave();
         }
         QCOMPARE(cli.Finished(), status);
         QVERIFY2(cli.err().contains(message), qPrintable(cli.err()));
         QCOMPARE(cli.err().contains("Usage: norva-cli"), status == 2);
         QCOMPARE(cli.out().contains("== summary"), summary);
+        // What stopped the run and the status agree.
+        QCOMPARE(cli.out().contains("stopped by port lost"), summary && status == 1);
+    }
+
+    // A file the arguments name that cannot be used is named with the reason alone, and
+    // nothing is overwritten: not the device, not the values, not an old capture.
+    void namedFilesAreRefusedAlone_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* tag, QStringList args, int status, const char* message) {
+            QTest::newRow(tag) << args << status << QString(message);
+        };
+        row("values FIFO", {"--device", "@pty", "--values", "fifo"}, 2,
+            "Cannot open file fifo: a FIFO");
+        row("values folder", {"--device", "@pty", "--values", "folder"}, 2,
+            "Cannot open file folder: a folder");
+        row("values missing", {"--port", "COM1", "--values", "none.txt"}, 2,
+            "Cannot open file none.txt: No such file or directory");
+        row("capture the device", {"--device", "@pty", "--capture", "@pty"}, 2,
+            "Cannot create file @pty: it is the serial device");
+        row("capture the values",
+            {"--device", "@pty", "--values", "values.txt", "--capture", "values.txt"}, 2,
+            "Cannot create file values.txt: it is the --values file");
+        row("failed start", {"--device", "/dev/norva-none", "--capture", "old.cap"}, 1,
+            "The COMPort open error ! /dev/norva-none: no such device");
+    }
+    void namedFilesAreRefusedAlone() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Bench bench;
+        Program cli = Cli(bench.Fill(args));
+        QCOMPARE(cli.Finished(), status);
+        QCOMPARE(
+            cli.err(),
+            message.replace("@pty", bench.link).prepend(status == 2 ? "norva-cli: " : "") + "\n");
+        QVERIFY(bench.Untouched());
+        QCOMPARE(QDir(".").entryList(QDir::Hidden | QDir::Files).filter(".tmp"), QStringList());
+    }
+
+    // Any duration accepted runs (a timer takes at most 24.8 days at once); beyond a year it
+    // is refused.
+    void durationsAtTheirLimits_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("seconds past a timer's range")
+            << QStringList{"--seconds", "2147484"} << 0 << "stopped by signal";
+        QTest::newRow("silence of a year")
+            << QStringList{"--silence", "31622400"} << 0 << "stopped by signal";
+        QTest::newRow("a fraction") << QStringList{"--seconds", "0.3"} << 0 << "stopped by seconds";
+        QTest::newRow("seconds beyond a year")
+            << QStringList{"--seconds", "31622401"} << 2 << "bad --seconds '31622401'";
+    }
+    void durationsAtTheirLimits() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        Bench bench;
+        Program cli = Cli(bench.Fill(QStringList{"--device", "@pty", "--poll", "100"} + args));
+        if (expected == "stopped by signal") {
+            QVERIFY(bench.PolledOnce());
+            cli.Interrupt();
+        }
+        QCOMPARE(cli.Finished(), status);
+        QVERIFY2((cli.out() + cli.err()).contains(expected), qPrintable(cli.out() + cli.err()));
+        QVERIFY(!cli.err().contains("negative"));
+    }
+
+    // Standard output that cannot be written is reported with the reason, the summary then goes
+    // to standard error and the status is 5; a reader that stops reading holds up nothing: the
+    // acceptor is still answered. A capture that fails mid-run is named, in the summary too.
+    void outputThatCannotBeWritten_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("reader");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* tag, const char* script, const char* reader, int status,
+                            const char* expected) {
+            QTest::newRow(tag) << QString(script) << QString(reader) << status << QString(expected);
+        };
+        row("closed", "<&- >&-", "", 5, "standard output: closed");
+        row("full", ">/dev/full", "", 5, "standard output: No space left on device");
+        row("head -c 10", ">fifo", "head", 5, "standard output: Broken pipe");
+        row("stalled reader", ">fifo", "stall", 5, "standard output took nothing for 2 s");
+        row("capture on a full disk", "ulimit -f 1;", "", 4,
+            "Stream write error: run.cap: File too large");
+    }
+    void outputThatCannotBeWritten() {
+        QFETCH(QString, script);
+        QFETCH(QString, reader);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        Bench bench;
+        // Opened before norva-cli opens its end; read as the row says, or not at all.
+        int fifo = reader.isEmpty() ? -1 : ::open("fifo", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const auto closeFifo = qScopeGuard([&fifo] { ::close(fifo); });
+        Program cli = ShellCli(
+            script, bench.Fill(QStringList{"--device", "@pty", "--poll", "20", "--no-enable",
+                                           "--capture", "run.cap", "--json", "--seconds"}) +
+                        QStringList{reader == "stall" ? "600" : "1.5"});
+        if (reader == "head") {
+            pollfd p{fifo, POLLIN, 0};
+            char ten[10];
+            QVERIFY(::poll(&p, 1, kPatienceMs) == 1 && ::read(fifo, ten, 10) > 0);
+            ::close(std::exchange(fifo, -1));
+        }
+        if (reader == "stall") {
+            // Far more lines than the pipe and the buffer hold, then a power-up to answer.
+            QVERIFY(bench.PolledOnce());
+            const Bytes statusCodes(4999, 0x20);
+            for (int block = 0; block < 20; ++block)
+                QVERIFY(WriteWithin(bench.pty, statusCodes));
+            QVERIFY(WriteWithin(bench.pty, {0x80, 0x8F}));
+            QVERIFY(ReadUntil(bench.pty, 0x02));
+            cli.Interrupt();
+        }
+        QCOMPARE(cli.Finished(), status);
+        QVERIFY2(cli.err().contains(expected), qPrintable(cli.err().right(2000)));
+        // The summary reaches one stream or the other, and counts what was lost.
+        const QJsonObject summary = cli.Summary();
+        QCOMPARE(summary["lines_dropped"].toInt() > 0, status == 5);
+        QCOMPARE(summary["capture"]["error"].toString(), status == 4 ? expected : QString());
     }
 };
 

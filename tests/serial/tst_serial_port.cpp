@@ -159,17 +159,17 @@ private slots:
         const ScopedEnv com1("NORVA_COM1", std::nullopt);
         {
             const ScopedEnv com10("NORVA_COM10", std::nullopt);
-            QCOMPARE(DevicePathForPort("COM1"), std::string("/dev/ttyS0"));
-            QCOMPARE(DevicePathForPort("COM10"), std::string("/dev/ttyS9"));
+            QCOMPARE(DeviceForPort("COM1")->path, std::string("/dev/ttyS0"));
+            QCOMPARE(DeviceForPort("COM10")->path, std::string("/dev/ttyS9"));
         }
         for (const auto& [value, path] :
              {std::pair{"/dev/serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
               std::pair{"", "/dev/ttyS9"}}) {
             const ScopedEnv com10("NORVA_COM10", value);
-            QCOMPARE(DevicePathForPort("COM10"), std::string(path));
+            QCOMPARE(DeviceForPort("COM10")->path, std::string(path));
         }
         for (const char* bad : {"", "COM", "COM0", "COM01", "com1", "COM1 ", "LPT1", "COMx"}) {
-            QVERIFY2(DevicePathForPort(bad).empty(), bad);
+            QVERIFY2(!DeviceForPort(bad).ok(), bad);
         }
     }
 
@@ -185,10 +185,10 @@ private slots:
             "COM0=/dev/x\ncom4=/dev/x\nCOM5\n=/dev/x\nCOM6=\nCOM7=/dev/ttyUSB1\nCOM7=/dev/ttyUSB2";
         const std::map<unsigned, std::string> expected{{2, "/dev/serial/by-id/usb-A-if00-port0"},
                                                        {7, "/dev/ttyUSB2"}};
-        QCOMPARE(ParsePortsConf(text), expected);
+        QCOMPARE(ParsePortsConf(text).ports, expected);
 
         QVERIFY(AssignPortInPortsConf(7, "/dev/ttyACM0").ok());  // the folder is made
-        QCOMPARE(ReadPortsConf(), (std::map<unsigned, std::string>{{7, "/dev/ttyACM0"}}));
+        QCOMPARE(ReadPortsConf()->ports, (std::map<unsigned, std::string>{{7, "/dev/ttyACM0"}}));
         std::ofstream(file) << text;
         QVERIFY(AssignPortInPortsConf(3, "/dev/ttyUSB0").ok());
         std::ifstream in(file);
@@ -208,7 +208,7 @@ private slots:
                     {"COM7", "/dev/ttyUSB2"},
                     {"COM8", "/dev/ttyS7"}};
         for (const auto& row : rows)
-            QCOMPARE(DevicePathForPort(row.port), std::string(row.path));
+            QCOMPARE(DeviceForPort(row.port)->path, std::string(row.path));
     }
 
     // Devices found in a device folder and a kernel tree made of real files: by-id first, then
@@ -311,10 +311,9 @@ private slots:
                 interrupt.sa_handler = [](int) {};
                 ::sigaction(SIGTTOU, &interrupt, nullptr);
                 PortHandle port;
-                const OpenResult result = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
-                const std::string text = std::to_string(result.code) + " " +
-                                         std::to_string(result.outcome.osError()) + " " +
-                                         result.outcome.text();
+                const Result<OpenedPort> result = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
+                const std::string text =
+                    result.ok() ? "opened " + result->warning : "failed " + result.text();
                 (void)!::write(report[1], text.data(), text.size());
                 ::signal(SIGTTOU, SIG_IGN);
                 CloseComPort(&port);
@@ -331,15 +330,14 @@ private slots:
         int status = 0;
         ::waitpid(leader, &status, 0);
         QVERIFY(n > 0);
-        QCOMPARE(std::string(text), std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
-                                        pty.slavePath() + ": line settings refused (" +
+        QCOMPARE(std::string(text), "opened " + pty.slavePath() + ": line settings refused (" +
                                         std::strerror(EINTR) + ")");
 
         // Even parity, which a pseudo-terminal does not keep, is no refusal there.
         PortHandle port;
-        const OpenResult plain = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
-        QCOMPARE(plain.code, kOpened);
-        QVERIFY2(plain.outcome.ok(), plain.outcome.text().c_str());
+        const Result<OpenedPort> plain = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
+        QVERIFY2(plain.ok(), plain.text().c_str());
+        QVERIFY2(plain->warning.empty(), plain->warning.c_str());
         CloseComPort(&port);
     }
 

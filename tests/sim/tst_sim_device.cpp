@@ -17,7 +17,8 @@ namespace {
 
 class Bench {
 public:
-    explicit Bench(std::optional<double> soakRate = std::nullopt, std::uint32_t seed = 0) {
+    explicit Bench(std::optional<double> soakRate = std::nullopt, std::uint32_t seed = 0,
+                   std::optional<std::chrono::milliseconds> escrowTimeout = std::nullopt) {
         ok_ = pty_.ok() && ::pipe2(in_, O_CLOEXEC) == 0 && ::pipe2(out_, O_CLOEXEC) == 0 &&
               ::pipe2(err_, O_CLOEXEC) == 0 &&
               ::fcntl(pty_.master(), F_SETFL, ::fcntl(pty_.master(), F_GETFL) | O_NONBLOCK) == 0;
@@ -29,6 +30,7 @@ public:
         setup.errFd = err_[1];
         setup.soakRate = soakRate;
         setup.seed = seed;
+        setup.escrowTimeout = escrowTimeout;
         sim_.emplace(std::move(setup));
         sim_->Start();
     }
@@ -215,6 +217,29 @@ private slots:
         b.Send({0x02, 0x0F, 0x02});
         QCOMPARE(b.Poll(), Bytes{0x5E});
         QVERIFY(!b.sim().acceptor().escrow());
+    }
+
+    // A note the host leaves in escrow goes back by itself; one decided in time stays decided.
+    void escrowTimeoutHandsTheNoteBack() {
+        using std::chrono::steady_clock;
+        Bench b(std::nullopt, 0, std::chrono::milliseconds(300));
+        QCOMPARE(b.Receive(2), kPowerUp);
+        b.Enable();
+        b.Type("insert 6");
+        QCOMPARE(b.Receive(3), (Bytes{0x81, 0x8F, 0x45}));
+        const auto held = steady_clock::now();
+        QCOMPARE(b.Receive(1), Bytes{0x11});
+        QVERIFY(steady_clock::now() - held >= std::chrono::milliseconds(250));
+        QVERIFY(b.WaitErr("note on channel 6 handed back: left in escrow longer than 0.3 s"));
+        QCOMPARE(b.Poll(), Bytes{0x5E});
+
+        b.Type("insert 2");
+        QCOMPARE(b.Receive(3), (Bytes{0x81, 0x8F, 0x41}));
+        b.Send({0x02});
+        QCOMPARE(b.Receive(1), Bytes{0x10});
+        const auto past = steady_clock::now() + std::chrono::milliseconds(600);
+        b.Until([&] { return steady_clock::now() > past; });
+        QCOMPARE(b.Poll(), Bytes{0x5E});  // and no 11 before it
     }
 
     void quietIgnoresTheHostUntilTalk() {

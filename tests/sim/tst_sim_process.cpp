@@ -1,4 +1,5 @@
 // The real executable: its pseudo-terminal and link, a real device, scripts, and how it fails.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,78 +11,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "host_end.h"
 #include "pty_pair.h"
+#include "sim_process.h"
 
 namespace {
 
-class Sim {
-public:
-    explicit Sim(const QStringList& args) {
-        process_.start(QStringLiteral(NORVA_ACCEPTOR_SIM), args);
-        process_.waitForStarted(kPatienceMs);
-    }
-    ~Sim() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(kPatienceMs);
-        }
-    }
-
-    void Type(const QByteArray& line) { process_.write(line + "\n"); }
-    void EndInput() { process_.closeWriteChannel(); }
-    void Terminate() { process_.terminate(); }
-
-    // The next whole line of standard output, or nothing after the patience ran out.
-    QString NextLine() {
-        Until([&] { return process_.canReadLine(); });
-        return process_.canReadLine() ? QString::fromUtf8(process_.readLine()).chopped(1)
-                                      : QString();
-    }
-    // Standard output lines up to and including the first that contains text.
-    bool WaitOut(const QString& text) {
-        for (QString line = NextLine(); !line.isNull(); line = NextLine()) {
-            out_ << line;
-            if (line.contains(text)) return true;
-        }
-        return false;
-    }
-    bool WaitErr(const QString& text) {
-        return Until([&] { return err().contains(text); });
-    }
-
-    // Exit status of a normal exit, or -1.
-    int Finished() {
-        if (!process_.waitForFinished(kPatienceMs)) return -1;
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    QString err() {
-        err_ += QString::fromUtf8(process_.readAllStandardError());
-        return err_;
-    }
-    QString RestOfOut() { return QString::fromUtf8(process_.readAllStandardOutput()); }
-    const QStringList& out() const { return out_; }
-
-private:
-    template <typename Predicate>
-    bool Until(Predicate done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > kPatienceMs) return false;
-            if (!process_.waitForReadyRead(50) && process_.state() == QProcess::NotRunning) {
-                return done();
-            }
-        }
-        return true;
-    }
-
-    QProcess process_;
-    QString err_;
-    QStringList out_;
-};
-
 const Bytes kPowerUp{0x80, 0x8F};
+
+struct HostEnd {
+    explicit HostEnd(const QString& path) : fd(OpenHostEnd(path.toStdString())) {}
+    ~HostEnd() {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd;
+};
 
 }  // namespace
 
@@ -202,6 +145,136 @@ private slots:
         piped.EndInput();
         QCOMPARE(piped.Finished(), 0);
         QVERIFY(piped.RestOfOut().contains(" >> 10\n"));
+    }
+
+    // Anything but a regular file is refused at once by name, never opened or read.
+    void specialFilesRefused() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        const struct {
+            QStringList args;
+            QString error;
+        } rows[] = {
+            {{"--script", dir.path()}, dir.path() + ": cannot read the script: a folder"},
+            {{"--script", fifo}, fifo + ": cannot read the script: a FIFO"},
+            {{"--script", "/dev/zero"}, "/dev/zero: cannot read the script: a character device"},
+            {{"--replay", "/dev/zero"}, "/dev/zero: cannot read: a character device"},
+            {{"--replay", "/dev/urandom"}, "/dev/urandom: cannot read: a character device"},
+            {{"--replay", fifo}, fifo + ": cannot read: a FIFO"},
+        };
+        for (const auto& row : rows) {
+            Sim sim(row.args);
+            QCOMPARE(sim.Finished(), 4);
+            QCOMPARE(sim.err(), "norva-acceptor-sim: " + row.error + "\n");
+        }
+    }
+
+    // An overlong line is skipped and the next one runs; input without line ends is let go.
+    void standardInputLinesBounded() {
+        Sim typed({"--exit-on-eof"});
+        typed.Type(QByteArray(70000, 'x'));
+        typed.Type("raw 10");
+        typed.EndInput();
+        QCOMPARE(typed.Finished(), 0);
+        QVERIFY2(typed.err().contains("stdin:1: longer than 65536 bytes, skipped"),
+                 qPrintable(typed.err()));
+        QVERIFY(typed.RestOfOut().contains(" >> 10\n"));
+
+        Sim zeros({"--exit-on-eof"}, "/dev/zero");
+        QCOMPARE(zeros.Finished(), 0);
+        QVERIFY2(zeros.err().contains("stdin: no line end in 1048576 bytes"),
+                 qPrintable(zeros.err()));
+    }
+
+    // Each tap carries what passed, in order; one that is never read loses bytes and says so,
+    // and the device answers every poll all the same.
+    void tapLinksCarryCopiesNeverStalling() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("acceptor");
+        const QString hostTap = dir.filePath("host-tap");
+        const QString deviceTap = dir.filePath("device-tap");
+        Bytes sent, answers, heardCopy;
+        {
+            Sim sim({"--link", link, "--tap-links", hostTap, deviceTap});
+            QVERIFY(sim.NextLine().startsWith("pty "));
+            const HostEnd host(link), heard(hostTap), deaf(deviceTap);
+            QCOMPARE(ReadBytes(host.fd, 2), kPowerUp);
+            for (int round = 0; round < 100; ++round) {
+                Bytes polls;
+                for (int i = 0; i < 500; ++i)
+                    polls.insert(polls.end(), {std::uint8_t(i % 2 ? 0x5E : 0x3E), 0x0C});
+                WriteBytes(host.fd, polls);
+                sent.insert(sent.end(), polls.begin(), polls.end());
+                const Bytes got = ReadBytes(host.fd, 500);
+                answers.insert(answers.end(), got.begin(), got.end());
+                sim.Drain();
+                const Bytes copy = ReadAvailable(heard.fd);
+                heardCopy.insert(heardCopy.end(), copy.begin(), copy.end());
+            }
+            const Bytes rest = ReadBytes(heard.fd, sent.size() - heardCopy.size());
+            heardCopy.insert(heardCopy.end(), rest.begin(), rest.end());
+            QVERIFY(sim.WaitErr("tap " + deviceTap + ": its reader is not keeping up"));
+            // What the tap holds is read to a mark sent last: a pty hands bytes on a little later
+            // than they were written, so "what is there now" may still lack some. Its backlog is
+            // read until it rests, then the reset's power-up is the mark.
+            Bytes deafCopy;
+            for (Bytes more = ReadAvailable(deaf.fd); !more.empty();
+                 more = ReadBytes(deaf.fd, 1 << 16, 200))
+                deafCopy.insert(deafCopy.end(), more.begin(), more.end());
+            WriteBytes(host.fd, {0x30});
+            QCOMPARE(ReadBytes(host.fd, 2), kPowerUp);
+            const auto marked = [&] {
+                return deafCopy.size() >= 2 &&
+                       Bytes(deafCopy.end() - 2, deafCopy.end()) == kPowerUp;
+            };
+            for (int round = 0; round < 50 && !marked(); ++round) {
+                const Bytes more = ReadBytes(deaf.fd, 1 << 16, 100);
+                deafCopy.insert(deafCopy.end(), more.begin(), more.end());
+            }
+            QVERIFY(marked());
+            deafCopy.resize(deafCopy.size() - 2);
+            // The first power-up passed before or after the tap was opened.
+            if (deafCopy.size() >= 2 && Bytes(deafCopy.begin(), deafCopy.begin() + 2) == kPowerUp)
+                deafCopy.erase(deafCopy.begin(), deafCopy.begin() + 2);
+
+            QCOMPARE(answers.size(), std::size_t(50000));
+            for (std::size_t i = 0; i < answers.size(); ++i)
+                QCOMPARE(answers[i], std::uint8_t(i % 2 ? 0x5E : 0x3E));
+            QCOMPARE(heardCopy, sent);
+            QVERIFY(!deafCopy.empty() && deafCopy.size() < answers.size());
+            QVERIFY(std::equal(deafCopy.begin(), deafCopy.end(), answers.begin()));
+            sim.Terminate();
+            QCOMPARE(sim.Finished(), 0);
+            QVERIFY(sim.err().contains(QString("tap %1: %2 bytes dropped in all")
+                                           .arg(deviceTap)
+                                           .arg(answers.size() - deafCopy.size())));
+        }
+        for (const QString& path : {link, hostTap, deviceTap})
+            QVERIFY(!QFileInfo(path).isSymLink());
+    }
+
+    // A reader that stops reading standard output holds up the device, never a stop signal.
+    void stopNeverWaitsForAPausedReader() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("acceptor");
+        const QString out = dir.filePath("out");
+        QVERIFY(::mkfifo(out.toLocal8Bit().constData(), 0600) == 0);
+        const int paused = ::open(out.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+        Sim sim({"--link", link}, {}, out);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), kPatienceMs);
+        const HostEnd host(link);
+        // Polls until the answers stop: the device waits for its standard output.
+        bool stalled = false;
+        for (int round = 0; round < 500 && !stalled; ++round) {
+            WriteBytes(host.fd, Bytes(100, 0x0C));
+            stalled = ReadBytes(host.fd, round == 0 ? 102 : 100, 300).size() < 100;
+        }
+        QVERIFY(stalled);
+        sim.Signal(SIGINT);
+        QCOMPARE(sim.Finished(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        ::close(paused);
     }
 
     void badInvocations() {

@@ -7,8 +7,13 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
+#include <QFileInfo>
+
 #include "host_end.h"
 #include "pty_pair.h"
+#include "sim_process.h"
 
 namespace {
 
@@ -31,6 +36,20 @@ QByteArray Capture(const char* escrowAnswer, int lastGapMs, const char* brokenLi
     text += at(620) + " TX " + escrowAnswer + "\n";
     text += at(560 + lastGapMs) + " RX 10\n";
     return text;
+}
+
+// RX lines of count blocks of size bytes each, all recorded at the same moment.
+QByteArray Blocks(int count, int size) {
+    QByteArray line = "2026-12-09T03:14:15.000000Z RX" + QByteArray(" 21").repeated(size) + "\n";
+    return "# norva-protocol traffic capture\n" + line.repeated(count);
+}
+
+QString WriteCapture(const QTemporaryDir& dir, const QByteArray& capture) {
+    const QString path = dir.filePath("capture.txt");
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(capture);
+    return path;
 }
 
 struct Bench {
@@ -134,6 +153,14 @@ private slots:
             << QStringList{" << 30   capture --   DIFFERS",
                            "replay: answers matched 2, differed 1; " + polls}
             << false;
+        QTest::newRow("answers after the last block")
+            << Capture("02", 300) +
+                   "2026-12-09T03:14:17.000000Z RX 80 8F\n2026-12-09T03:14:17.060000Z TX 02\n"
+            << 0x02 << -1 << 0
+            << QStringList{" >> 80 8F", powerUp,
+                           "replay: answers matched 3, differed 0; polls set aside: 1 in the "
+                           "capture, 2 from the host"}
+            << false;
         QTest::newRow("all match on a device")
             << Capture("02", 300) << 0x02 << -1 << 0
             << QStringList{powerUp, " << 02   capture 02   match",
@@ -176,6 +203,58 @@ private slots:
         QCOMPARE(fast.status, 0);
         QVERIFY2(fast.lastGapMs >= 550 && fast.lastGapMs < 4000,
                  qPrintable(QString::number(fast.lastGapMs)));
+    }
+
+    // Bytes that never reached a host are no successful replay.
+    void undeliveredReplayFails() {
+        const struct {
+            QByteArray capture;
+            bool hostOpens;
+            QString why;
+        } rows[] = {
+            {Blocks(2, 3), false, "; no host opened the line"},
+            {Blocks(1, 100000), true, "; 1 blocks not delivered whole"},
+        };
+        for (const auto& row : rows) {
+            QTemporaryDir dir;
+            const QString link = dir.filePath("acceptor");
+            Sim sim({"--replay", WriteCapture(dir, row.capture), "--link", link});
+            QVERIFY(sim.NextLine().startsWith("pty "));
+            const int host = row.hostOpens ? OpenHostEnd(link.toStdString()) : -1;
+            QCOMPARE(sim.Finished(), 5);
+            if (host >= 0) ::close(host);
+            QVERIFY2(sim.RestOfOut().contains(row.why), qPrintable(row.why));
+        }
+    }
+
+    // A host that does not read never holds up a stop; the link goes whichever way it ends,
+    // also when a second signal follows the first before the replay could see it.
+    void stopSignalsEndAReplayAtOnce() {
+        const struct {
+            std::vector<int> sent;
+            std::vector<int> ended;  // an exit status, or the signal that ended it negated
+        } rows[] = {
+            {{SIGINT}, {5}},
+            {{SIGINT, SIGTERM}, {-SIGINT, -SIGTERM}},  // the later of the two ends it
+        };
+        for (const auto& row : rows) {
+            QTemporaryDir dir;
+            const QString link = dir.filePath("acceptor");
+            Sim sim({"--replay", WriteCapture(dir, Blocks(30, 5000)), "--link", link, "--speed",
+                     "1000"});
+            QVERIFY(sim.NextLine().startsWith("pty "));
+            const int host = OpenHostEnd(link.toStdString());
+            QVERIFY(sim.WaitOut(">> 21"));  // the line is full from here on
+            sim.Signal(SIGSTOP);
+            for (const int signal : row.sent)
+                sim.Signal(signal);
+            sim.Signal(SIGCONT);
+            const int ended = sim.Finished();
+            QVERIFY2(std::count(row.ended.begin(), row.ended.end(), ended) == 1,
+                     qPrintable(QString::number(ended)));
+            ::close(host);
+            QVERIFY(!QFileInfo(link).isSymLink());
+        }
     }
 
     void badCaptureNamesItsLine() {

@@ -13,7 +13,6 @@ class SimScriptTest : public QObject {
 
 private slots:
     void goodScriptKeepsLineNumbers() {
-        std::string error;
         const auto script = ParseScript(
             "# bench set-up\n"
             "\n"
@@ -24,8 +23,8 @@ private slots:
             "status auto\n"
             "status\n"
             "powerup\nquiet\ntalk\nhelp\nquit",
-            "day.sim", error);
-        QVERIFY2(script, error.c_str());
+            "day.sim");
+        QVERIFY2(script.ok(), script.Describe().c_str());
         QCOMPARE(script->fileName, std::string("day.sim"));
         const std::vector<ScriptStep> expected{
             {3, {Kind::Insert, 16, {}}},
@@ -76,9 +75,8 @@ private slots:
     void badScriptLine() {
         QFETCH(QString, line);
         QFETCH(QString, why);
-        std::string error;
         const std::string text = "# header\ninsert 1\n\n" + line.toStdString() + "\nquit\n";
-        QVERIFY(!ParseScript(text, "bad.sim", error));
+        const std::string error = ParseScript(text, "bad.sim").Describe();
         const std::string expected = "bad.sim:4: " + why.toStdString();
         QVERIFY2(error.starts_with(expected), error.c_str());
     }
@@ -86,16 +84,15 @@ private slots:
     void scriptFromFile() {
         QTemporaryDir dir;
         const std::string path = dir.filePath("notes.sim").toStdString();
-        std::string error;
-        QVERIFY(!LoadScript(path, error));
+        const std::string error = LoadScript(path).Describe();
         QVERIFY2(error.starts_with(path + ": cannot read the script"), error.c_str());
 
         QFile file(QString::fromStdString(path));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("insert 2\nsleep 10\n");
         file.close();
-        const auto script = LoadScript(path, error);
-        QVERIFY2(script, error.c_str());
+        const auto script = LoadScript(path);
+        QVERIFY2(script.ok(), script.Describe().c_str());
         QCOMPARE(script->steps.size(), std::size_t(2));
         QCOMPARE(script->fileName, path);
     }
@@ -103,22 +100,35 @@ private slots:
     void options() {
         auto parsed = ParseOptions({"--device", "/dev/ttyS3", "--script=run.sim",
                                     "--exit-after-script", "--soak", "0.25", "--seed=42"});
-        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
-        QCOMPARE(parsed.options.device, std::string("/dev/ttyS3"));
-        QCOMPARE(parsed.options.script, std::string("run.sim"));
-        QVERIFY(parsed.options.exitAfterScript);
-        QCOMPARE(*parsed.options.soakRate, 0.25);
-        QCOMPARE(*parsed.options.seed, 42u);
+        QVERIFY2(parsed.ok(), parsed.Describe().c_str());
+        QCOMPARE(parsed->device, std::string("/dev/ttyS3"));
+        QCOMPARE(parsed->script, std::string("run.sim"));
+        QVERIFY(parsed->exitAfterScript);
+        QCOMPARE(*parsed->soakRate, 0.25);
+        QCOMPARE(*parsed->seed, 42u);
 
         parsed = ParseOptions({"--link", "/tmp/acceptor", "--exit-on-eof"});
-        QVERIFY(parsed.error.empty());
-        QCOMPARE(parsed.options.link, std::string("/tmp/acceptor"));
-        QVERIFY(parsed.options.exitOnEof && parsed.options.device.empty());
+        QVERIFY(parsed.ok());
+        QCOMPARE(parsed->link, std::string("/tmp/acceptor"));
+        QVERIFY(parsed->exitOnEof && parsed->device.empty());
 
         parsed = ParseOptions({"--link", "/tmp/acceptor", "--replay", "c.txt", "--speed=0.5"});
-        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
-        QCOMPARE(parsed.options.replay, std::string("c.txt"));
-        QCOMPARE(*parsed.options.replaySpeed, 0.5);
+        QVERIFY2(parsed.ok(), parsed.Describe().c_str());
+        QCOMPARE(parsed->replay, std::string("c.txt"));
+        QCOMPARE(*parsed->replaySpeed, 0.5);
+
+        // The tap's two paths, wherever they stand; a value that starts like an option is one.
+        parsed = ParseOptions(
+            {"--script", "--tap-links", "--tap-links", "host", "dev", "--escrow-timeout=2.5"});
+        QVERIFY2(parsed.ok(), parsed.Describe().c_str());
+        QCOMPARE(parsed->script, std::string("--tap-links"));
+        QCOMPARE(parsed->tapHostLink, std::string("host"));
+        QCOMPARE(parsed->tapDeviceLink, std::string("dev"));
+        QCOMPARE(*parsed->escrowTimeoutSeconds, 2.5);
+
+        // Like --help, it stands alone: what else is given need not make a run.
+        parsed = ParseOptions({"--version", "--seed", "1"});
+        QVERIFY2(parsed.ok() && parsed->version, parsed.Describe().c_str());
     }
 
     void badOptions_data() {
@@ -142,7 +152,22 @@ private slots:
                                           << "--replay plays the capture alone";
         QTest::newRow("replay with script")
             << QStringList{"--replay=c.txt", "--script", "s.sim"} << "--replay plays the capture";
-        QTest::newRow("replay without file") << QStringList{"--replay"} << "--replay needs a path";
+        QTest::newRow("replay without file") << QStringList{"--replay="} << "--replay needs a path";
+        QTest::newRow("value missing")
+            << QStringList{"--replay"} << "Missing value after '--replay'";
+        QTest::newRow("stray argument")
+            << QStringList{"capture.txt"} << "unexpected argument 'capture.txt'";
+        QTest::newRow("one tap link")
+            << QStringList{"--tap-links", "h", "--exit-on-eof"} << "--tap-links needs two paths";
+        QTest::newRow("tap link twice") << QStringList{"--tap-links", "h", "h"}
+                                        << "--tap-links and --link need paths of their own";
+        QTest::newRow("tap link is the link")
+            << QStringList{"--link", "l", "--tap-links=h", "l"} << "need paths of their own";
+        QTest::newRow("zero escrow timeout")
+            << QStringList{"--escrow-timeout", "0"} << "bad --escrow-timeout '0'";
+        QTest::newRow("escrow timeout in a replay")
+            << QStringList{"--replay", "c.txt", "--escrow-timeout", "5"}
+            << "--replay plays the capture alone";
     }
 
     void badOptions() {
@@ -152,7 +177,9 @@ private slots:
         for (const QString& a : args)
             list.push_back(a.toStdString());
         const auto parsed = ParseOptions(list);
-        QVERIFY2(parsed.error.find(why.toStdString()) != std::string::npos, parsed.error.c_str());
+        QVERIFY(!parsed.ok());
+        QVERIFY2(parsed.Describe().find(why.toStdString()) != std::string::npos,
+                 parsed.Describe().c_str());
     }
 };
 

@@ -1,6 +1,6 @@
 #include "tools/acceptor-sim/acceptor.h"
 
-#include <cstdio>
+#include "tools/acceptor-sim/console.h"
 
 namespace norva::sim {
 
@@ -16,17 +16,26 @@ Effect Refuse(std::string text) {
     return {Effect::Kind::Refused, {}, std::move(text)};
 }
 
-std::string Hex(std::uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", byte);
-    return text;
-}
-
 std::string NoteOn(int channel) {
     return "note on channel " + std::to_string(channel);
 }
 
 }  // namespace
+
+std::string StatusCodesText() {
+    const auto& codes = wire::kStatusCodes;
+    std::string text;
+    for (std::size_t i = 0; i < codes.size();) {
+        std::size_t last = i;
+        while (last + 1 < codes.size() && codes[last + 1] == codes[last] + 1)
+            ++last;
+        if (!text.empty()) text += ", ";
+        text += HexText(codes[i]);
+        if (last > i) text += ".." + HexText(codes[last]);
+        i = last + 1;
+    }
+    return text;
+}
 
 Effects Acceptor::Restart(const std::string& why) {
     Effects effects{Note(why)};
@@ -71,13 +80,14 @@ Effects Acceptor::OnHostByte(std::uint8_t byte) {
             return {Send({wire::kReturned}), Note(NoteOn(channel) + " returned")};
         }
         default:
-            return {Note("ignored host byte " + Hex(byte))};
+            return {Note("ignored host byte " + HexText(byte))};
     }
 }
 
 Effects Acceptor::Insert(int channel) {
     if (channel < 1 || channel > kChannels) {
-        return {Refuse("channel " + std::to_string(channel) + " does not exist (1 to 16)")};
+        return {Refuse("channel " + std::to_string(channel) + " does not exist (1 to " +
+                       std::to_string(kChannels) + ")")};
     }
     if (quiet_) return {Refuse("insert refused: the device is quiet (talk resumes it)")};
     if (!enabled_) {
@@ -95,12 +105,12 @@ Effects Acceptor::Insert(int channel) {
 
 Effects Acceptor::SetStatus(std::optional<std::uint8_t> code) {
     if (code && !wire::IsStatusCode(*code)) {
-        return {
-            Refuse(Hex(*code) + " is not a status code (20..29, 3E, 5E, 71); raw sends any byte")};
+        return {Refuse(HexText(*code) + " is not a status code (" + StatusCodesText() +
+                       "); raw sends any byte")};
     }
     pinnedStatus_ = code;
-    if (code) return {Note("polls answered with " + Hex(*code) + " until status auto")};
-    return {Note("polls answered by state again (" + Hex(StatusCode()) + ")")};
+    if (code) return {Note("polls answered with " + HexText(*code) + " until status auto")};
+    return {Note("polls answered by state again (" + HexText(StatusCode()) + ")")};
 }
 
 Effects Acceptor::SetQuiet(bool quiet) {
@@ -108,6 +118,13 @@ Effects Acceptor::SetQuiet(bool quiet) {
     quiet_ = quiet;
     return {Note(quiet ? "quiet: ignoring the host and sending nothing of its own"
                        : "talking to the host again")};
+}
+
+Effects Acceptor::HandBack(const std::string& why) {
+    if (!escrow_ || quiet_) return {};
+    const int channel = *escrow_;
+    escrow_.reset();
+    return {Send({wire::kReturned}), Note(NoteOn(channel) + " handed back: " + why)};
 }
 
 std::uint8_t Acceptor::StatusCode() const {
@@ -120,7 +137,7 @@ std::string Acceptor::Describe() const {
     std::string text = enabled_ ? "enabled" : "disabled";
     text += escrow_ ? ", " + NoteOn(*escrow_) + " in escrow" : ", idle";
     if (quiet_) text += ", quiet";
-    text += ", polls answered with " + Hex(StatusCode());
+    text += ", polls answered with " + HexText(StatusCode());
     if (pinnedStatus_) text += " (pinned)";
     return text;
 }

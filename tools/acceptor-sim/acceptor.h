@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "billvalues/bill_values.h"
 #include "protocol/wire.h"
 
 namespace norva::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr int kChannels = 16;
+inline constexpr int kChannels = kChannelCount;
 
 // Poll answers by state. The device mirrors the host's own enable and disable codes as its
 // state; 0x71 says it is busy holding a note. 0x20..0x29 have no meaning of their own here and
@@ -35,6 +36,9 @@ struct Effect {
 };
 using Effects = std::vector<Effect>;
 
+// The status codes as the person types them: "20..29, 3E, 5E, 71".
+std::string StatusCodesText();
+
 // "0x40 | (channel - 1)" for channel 1..16.
 constexpr std::uint8_t ChannelByte(int channel) {
     return static_cast<std::uint8_t>(0x40 | ((channel - 1) & 0x0F));
@@ -52,6 +56,9 @@ public:
     // Pins the poll answer to code, or with no code goes back to the state's own code.
     Effects SetStatus(std::optional<std::uint8_t> code);
     Effects SetQuiet(bool quiet);
+    // The host left the note in escrow too long: it goes back to the customer, and the host is
+    // told as when the escrow ends without stacking. Nothing while quiet or without a note.
+    Effects HandBack(const std::string& why);
 
     std::uint8_t StatusCode() const;
     bool enabled() const { return enabled_; }

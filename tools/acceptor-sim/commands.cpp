@@ -1,14 +1,48 @@
 #include "tools/acceptor-sim/commands.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "textfile/printable.h"
+#include "textfile/regular_file.h"
 
 namespace norva::sim {
 
 namespace {
+
+constexpr std::string_view kHelp =
+    R"(Commands (standard input, one per line, or a --script file; # starts a comment):
+  insert N     a note on channel N (1..16) goes into escrow: sends 81 8F and 40+(N-1).
+               Refused while the acceptor is disabled, quiet, or already holds a note.
+  status XX    answer every poll with the status code XX (STATUS_CODES) from now on,
+               also across reset and powerup, as a standing fault would. 20..29 mean
+               nothing to the simulator itself; they exist only to be pinned here.
+  status auto  answer polls by state again.
+  status       show the state.
+  raw XX ...   send the hex bytes as given, in one write, whatever the state.
+  powerup      power cycle: a note in escrow is handed back, the acceptor comes up disabled
+               and talking (a quiet device too), and sends the power-up message 80 8F.
+  quiet        a dead device: host bytes are still read and shown, but not answered or acted
+               on, and nothing is sent of its own (raw and powerup still go out).
+  talk         answer the host again.
+  sleep MS     wait MS milliseconds before the next command of the same input.
+  help         this text.
+  quit         stop the simulator (exit status 0).
+
+How the device answers the host:
+  0C poll      the status code of its state: 5E enabled and idle, 3E disabled and idle,
+               71 holding a note in escrow; a code pinned with status XX wins over these.
+  5E / 3E      enable / disable; no answer. The acceptor starts disabled after every
+               power-up, so the host has to enable it before notes can be inserted.
+  02           with a note in escrow: stacks it and answers 10. Otherwise no answer (it is
+               also the host's acknowledgement of the power-up message).
+  0F           with a note in escrow: returns it and answers 11. Otherwise no answer.
+  30 reset     like powerup: a note in escrow is handed back, then 80 8F.
+  other bytes  ignored (shown, with a note).
+A note stays in escrow until the host stacks or returns it, also across disable and enable.
+Bytes sent while no host has the pseudo-terminal open wait in its input queue for the next
+host to read them, the power-up message at start among them.
+)";
+;
 
 constexpr long kMaxSleepMs = 24L * 60 * 60 * 1000;
 constexpr std::size_t kMaxRawBytes = 4096;
@@ -47,11 +81,18 @@ std::optional<std::uint8_t> HexByte(std::string_view word) {
     return static_cast<std::uint8_t>(value);
 }
 
-ParsedLine Fail(std::string why) {
-    return {std::nullopt, std::move(why)};
+using ParsedLine = Result<std::optional<Command>>;
+
+// The words quoted come from the person or a file: shown escaped.
+ParsedLine Fail(const std::string& why) {
+    return Outcome::Failed({}, 0, Printable(why));
 }
 ParsedLine Ok(Command command) {
-    return {std::move(command), {}};
+    return std::optional<Command>(std::move(command));
+}
+
+std::string ChannelRange() {
+    return "1 to " + std::to_string(kChannels);
 }
 
 ParsedLine NoArguments(const std::vector<std::string_view>& words, Command::Kind kind) {
@@ -61,20 +102,19 @@ ParsedLine NoArguments(const std::vector<std::string_view>& words, Command::Kind
 
 }  // namespace
 
-ParsedLine ParseCommandLine(std::string_view line) {
+Result<std::optional<Command>> ParseCommandLine(std::string_view line) {
     if (const auto hash = line.find('#'); hash != std::string_view::npos) {
         line = line.substr(0, hash);
     }
     const auto words = Words(line);
-    if (words.empty()) return {};
+    if (words.empty()) return std::optional<Command>();
     const std::string_view verb = words[0];
 
     if (verb == "insert") {
-        if (words.size() != 2) return Fail("insert takes one channel number, 1 to 16");
+        if (words.size() != 2) return Fail("insert takes one channel number, " + ChannelRange());
         const auto channel = Decimal(words[1]);
-        if (!channel || *channel < 1 || *channel > kChannels) {
-            return Fail("bad channel '" + std::string(words[1]) + "': expected 1 to 16");
-        }
+        if (!channel || *channel < 1 || *channel > kChannels)
+            return Fail("bad channel '" + std::string(words[1]) + "': expected " + ChannelRange());
         return Ok({Command::Kind::Insert, *channel, {}});
     }
     if (verb == "status") {
@@ -84,8 +124,8 @@ ParsedLine ParseCommandLine(std::string_view line) {
         const auto code = HexByte(words[1]);
         if (!code) return Fail("bad status code '" + std::string(words[1]) + "': expected hex");
         if (!wire::IsStatusCode(*code)) {
-            return Fail("'" + std::string(words[1]) +
-                        "' is not a status code (20..29, 3E, 5E, 71); raw sends any byte");
+            return Fail("'" + std::string(words[1]) + "' is not a status code (" +
+                        StatusCodesText() + "); raw sends any byte");
         }
         return Ok({Command::Kind::Status, 0, {*code}});
     }
@@ -116,8 +156,7 @@ ParsedLine ParseCommandLine(std::string_view line) {
     return Fail("unknown command '" + std::string(verb) + "' (help lists the commands)");
 }
 
-std::optional<Script> ParseScript(std::string_view text, const std::string& fileName,
-                                  std::string& error) {
+Result<Script> ParseScript(std::string_view text, const std::string& fileName) {
     Script script{fileName, {}};
     int lineNumber = 0;
     while (!text.empty()) {
@@ -125,63 +164,32 @@ std::optional<Script> ParseScript(std::string_view text, const std::string& file
         const auto newline = text.find('\n');
         const std::string_view line = text.substr(0, newline);
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-        ParsedLine parsed = ParseCommandLine(line);
-        if (!parsed.error.empty()) {
-            error = fileName + ":" + std::to_string(lineNumber) + ": " + parsed.error;
-            return std::nullopt;
-        }
-        if (parsed.command) script.steps.push_back({lineNumber, std::move(*parsed.command)});
+        Result<std::optional<Command>> parsed = ParseCommandLine(line);
+        if (!parsed.ok())
+            return Outcome::Failed(fileName + ":" + std::to_string(lineNumber), 0, parsed.reason());
+        if (parsed.value()) script.steps.push_back({lineNumber, std::move(*parsed.value())});
     }
     return script;
 }
 
-std::optional<Script> LoadScript(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot read the script: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = path + ": cannot read the script";
-        return std::nullopt;
-    }
-    return ParseScript(text, path, error);
+Result<Script> LoadScript(const std::string& path) {
+    OpenFileOptions options;
+    options.maxBytes = kMaxScriptBytes;
+    const Result<std::string> text = ReadRegularFile(path, options);
+    if (!text.ok())
+        return Outcome::Failed(path + ": cannot read the script", text.osError(), text.reason());
+    return ParseScript(text.value(), path);
 }
 
-std::string_view CommandHelp() {
-    return R"(Commands (standard input, one per line, or a --script file; # starts a comment):
-  insert N     a note on channel N (1..16) goes into escrow: sends 81 8F and 40+(N-1).
-               Refused while the acceptor is disabled, quiet, or already holds a note.
-  status XX    answer every poll with the status code XX (20..29, 3E, 5E, 71) from now on,
-               also across reset and powerup, as a standing fault would. 20..29 mean
-               nothing to the simulator itself; they exist only to be pinned here.
-  status auto  answer polls by state again.
-  status       show the state.
-  raw XX ...   send the hex bytes as given, in one write, whatever the state.
-  powerup      power cycle: a note in escrow is handed back, the acceptor comes up disabled
-               and talking (a quiet device too), and sends the power-up message 80 8F.
-  quiet        a dead device: host bytes are still read and shown, but not answered or acted
-               on, and nothing is sent of its own (raw and powerup still go out).
-  talk         answer the host again.
-  sleep MS     wait MS milliseconds before the next command of the same input.
-  help         this text.
-  quit         stop the simulator (exit status 0).
-
-How the device answers the host:
-  0C poll      the status code of its state: 5E enabled and idle, 3E disabled and idle,
-               71 holding a note in escrow; a code pinned with status XX wins over these.
-  5E / 3E      enable / disable; no answer. The acceptor starts disabled after every
-               power-up, so the host has to enable it before notes can be inserted.
-  02           with a note in escrow: stacks it and answers 10. Otherwise no answer (it is
-               also the host's acknowledgement of the power-up message).
-  0F           with a note in escrow: returns it and answers 11. Otherwise no answer.
-  30 reset     like powerup: a note in escrow is handed back, then 80 8F.
-  other bytes  ignored (shown, with a note).
-A note stays in escrow until the host stacks or returns it, also across disable and enable.
-Bytes sent while no host has the pseudo-terminal open wait in its input queue for the next
-host to read them, the power-up message at start among them.
-)";
+const std::string& CommandHelp() {
+    static const std::string help = [] {
+        std::string text(kHelp);
+        const std::string_view mark = "STATUS_CODES";
+        for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark))
+            text.replace(at, mark.size(), StatusCodesText());
+        return text;
+    }();
+    return help;
 }
 
 }  // namespace norva::sim

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "tools/acceptor-sim/acceptor.h"
 
 namespace norva::sim {
@@ -31,13 +32,10 @@ struct Command {
     bool operator==(const Command&) const = default;
 };
 
-struct ParsedLine {
-    std::optional<Command> command;  // nothing for a blank or comment line
-    std::string error;               // why the line is not a command; empty when it is one
-};
-
-// One line as typed or as written in a script. "#" starts a comment anywhere on the line.
-ParsedLine ParseCommandLine(std::string_view line);
+// One line as typed or as written in a script: a command, or nothing for a blank or comment
+// line ("#" starts a comment anywhere on the line). A failure's reason says why the line is
+// no command, fit for a terminal.
+Result<std::optional<Command>> ParseCommandLine(std::string_view line);
 
 struct ScriptStep {
     int lineNumber = 0;
@@ -49,12 +47,15 @@ struct Script {
     std::vector<ScriptStep> steps;
 };
 
-// The whole script is checked before anything runs. On failure, error reads "file:line: why".
-std::optional<Script> ParseScript(std::string_view text, const std::string& fileName,
-                                  std::string& error);
-std::optional<Script> LoadScript(const std::string& path, std::string& error);
+// A script file larger than this is refused rather than read.
+inline constexpr std::size_t kMaxScriptBytes = 16 << 20;
+
+// The whole script is checked before anything runs. A failure reads "file:line: why" from
+// Describe(), or "file: cannot read the script: why".
+Result<Script> ParseScript(std::string_view text, const std::string& fileName);
+Result<Script> LoadScript(const std::string& path);
 
 // The commands and the device's behaviour, for "help" and --help.
-std::string_view CommandHelp();
+const std::string& CommandHelp();
 
 }  // namespace norva::sim

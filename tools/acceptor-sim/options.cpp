@@ -1,17 +1,22 @@
 #include "tools/acceptor-sim/options.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
 
 #include "tools/acceptor-sim/commands.h"
-#include "tools/common/option_reader.h"
 
 namespace norva::sim {
 
 namespace {
 
-std::optional<double> Rate(std::string_view text, double most = kMaxSoakRate) {
+constexpr std::string_view kTapLinks = "--tap-links";
+
+std::optional<double> Rate(std::string_view text, double most) {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
@@ -28,106 +33,184 @@ std::optional<std::uint32_t> Seed(std::string_view text) {
     return value;
 }
 
-}  // namespace
+Outcome Bad(std::string why) {
+    return Outcome::Failed(std::move(why));
+}
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
-    ParsedOptions result;
-    Options& o = result.options;
-    const auto fail = [&result](std::string why) {
-        result.error = std::move(why);
-        return result;
+// The options, each with its help; the parser's own --help and --version come with them.
+void Describe(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        "Plays a banknote acceptor on a serial line for the bench tool.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {"device",
+         "Use a real serial device (9600 baud, even parity, 8 data bits, 1 stop bit, raw, no "
+         "flow control) instead of a pseudo-terminal.",
+         "PATH"},
+        {"link",
+         "Also make the symbolic link PATH to the pseudo-terminal, removed on exit. An existing "
+         "symbolic link there is replaced; any other file is left alone and is an error.",
+         "PATH"},
+        {"tap-links",
+         "A simulated Y-cable: two more symbolic links, to two more pseudo-terminals, made and "
+         "removed like --link. HOST carries a copy of every byte the host writes, "
+         "DEVICE of every byte sent to it, each the moment it passes (see Tap links below).",
+         "HOST DEVICE"},
+        {"script",
+         "Run the commands of FILE (see below, plus sleep MS), then keep running. The whole file "
+         "is checked first.",
+         "FILE"},
+        {"exit-after-script", "Exit with status 0 once the script has run."},
+        {"exit-on-eof",
+         "Exit with status 0 at the end of standard input, once every command read (and the "
+         "script, if any) has run. Without it the simulator keeps running after the end of its "
+         "input until SIGINT or SIGTERM."},
+        {"soak",
+         "Insert notes on random channels at RATE notes per second (fractional rates such as "
+         "0.5 allowed, at most 1000). A tick that finds the acceptor disabled, quiet or holding "
+         "a note is skipped.",
+         "RATE"},
+        {"seed", "Seed of the --soak channel sequence (default: random, shown on stderr).", "N"},
+        {"escrow-timeout",
+         "Hand a note back by itself (sending 11, as when an escrow ends without stacking) "
+         "when the host leaves it in escrow longer than S seconds (fractions allowed, at most "
+         "86400). Off by default: a note waits for the host.",
+         "S"},
+        {"replay",
+         "Play the received blocks of a traffic capture to the host instead of acting as an "
+         "acceptor, and compare the host's bytes with the capture's (see Replay below). The "
+         "whole file is checked first.",
+         "FILE"},
+        {"speed",
+         "With --replay: divide the recorded gaps by X (0.5 plays at half speed, 10 ten times "
+         "as fast; above 0, at most 1000; default 1).",
+         "X"},
+    });
+}
+
+// QCommandLineParser gives an option one value; the two of --tap-links are taken out first.
+Result<std::vector<std::string>> TakeTapLinks(const std::vector<std::string>& args, Options& o) {
+    static const std::vector<std::string> kValueOptions = {"--device", "--link", "--script",
+                                                           "--soak",   "--seed", "--escrow-timeout",
+                                                           "--replay", "--speed"};
+    const auto isPath = [](const std::string& arg) {
+        return !arg.empty() && !arg.starts_with("--");
     };
-
-    for (tools::OptionReader arg(args); arg.Next();) {
-        const std::string& name = arg.name();
-        const auto flag = [&] { return !arg.HasInlineValue(); };
-        const auto value = [&] { return arg.Value(); };
-
-        if (name == "--help" || name == "-h") {
-            if (!flag()) return fail(name + " takes no value");
-            o.help = true;
-        } else if (name == "--exit-on-eof") {
-            if (!flag()) return fail(name + " takes no value");
-            o.exitOnEof = true;
-        } else if (name == "--exit-after-script") {
-            if (!flag()) return fail(name + " takes no value");
-            o.exitAfterScript = true;
-        } else if (name == "--device" || name == "--link" || name == "--script" ||
-                   name == "--replay") {
-            const auto v = value();
-            if (!v || v->empty()) return fail(name + " needs a path");
-            (name == "--device"   ? o.device
-             : name == "--link"   ? o.link
-             : name == "--script" ? o.script
-                                  : o.replay) = *v;
-        } else if (name == "--speed") {
-            const auto v = value();
-            if (!v) return fail("--speed needs a factor");
-            o.replaySpeed = Rate(*v, kMaxReplaySpeed);
-            if (!o.replaySpeed) {
-                return fail("bad --speed '" + *v + "': expected a number above 0, at most 1000");
-            }
-        } else if (name == "--soak") {
-            const auto v = value();
-            if (!v) return fail("--soak needs a rate in notes per second");
-            o.soakRate = Rate(*v);
-            if (!o.soakRate) {
-                return fail("bad --soak rate '" + *v +
-                            "': expected a number above 0, at most 1000");
-            }
-        } else if (name == "--seed") {
-            const auto v = value();
-            if (!v) return fail("--seed needs a number");
-            o.seed = Seed(*v);
-            if (!o.seed) return fail("bad --seed '" + *v + "': expected 0 to 4294967295");
-        } else {
-            return fail("unknown option '" + arg.raw() + "' (see --help)");
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<long>(i), args.end());
+            break;
+        }
+        if (arg == kTapLinks || arg.starts_with(std::string(kTapLinks) + "=")) {
+            std::vector<std::string> paths;
+            if (arg != kTapLinks) paths.push_back(arg.substr(kTapLinks.size() + 1));
+            while (paths.size() < 2 && i + 1 < args.size() && isPath(args[i + 1]))
+                paths.push_back(args[++i]);
+            if (paths.size() < 2 || paths[0].empty())
+                return Bad("--tap-links needs two paths: HOST DEVICE");
+            o.tapHostLink = paths[0];
+            o.tapDeviceLink = paths[1];
+            continue;
+        }
+        rest.push_back(arg);
+        if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end() &&
+            i + 1 < args.size()) {
+            rest.push_back(args[++i]);
         }
     }
-    if (o.help) return result;
+    return rest;
+}
+
+}  // namespace
+
+Result<Options> ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    QCommandLineParser parser;
+    Describe(parser);
+    Result<std::vector<std::string>> rest = TakeTapLinks(args, o);
+    if (!rest.ok()) return rest.outcome();
+    QStringList list{kProgramName};
+    for (const std::string& arg : rest.value())
+        list << QString::fromStdString(arg);
+    if (!parser.parse(list)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            const QString name = (unknown.front().size() == 1 ? "-" : "--") + unknown.front();
+            return Bad("unknown option '" + name.toStdString() + "' (see --help)");
+        }
+        return Bad(parser.errorText().toStdString());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Bad("unexpected argument '" + parser.positionalArguments().front().toStdString() +
+                   "' (see --help)");
+    }
+    o.help = parser.isSet("help") || parser.isSet("help-all");
+    o.version = parser.isSet("version");
+    if (o.help || o.version) return o;
+
+    const auto text = [&parser](const char* name) { return parser.value(name).toStdString(); };
+    for (const auto& [name, field] :
+         {std::pair{"device", &o.device}, std::pair{"link", &o.link},
+          std::pair{"script", &o.script}, std::pair{"replay", &o.replay}}) {
+        if (!parser.isSet(name)) continue;
+        *field = text(name);
+        if (field->empty()) return Bad("--" + std::string(name) + " needs a path");
+    }
+    o.exitOnEof = parser.isSet("exit-on-eof");
+    o.exitAfterScript = parser.isSet("exit-after-script");
+    if (parser.isSet("speed")) {
+        o.replaySpeed = Rate(text("speed"), kMaxReplaySpeed);
+        if (!o.replaySpeed)
+            return Bad("bad --speed '" + text("speed") +
+                       "': expected a number above 0, at most 1000");
+    }
+    if (parser.isSet("soak")) {
+        o.soakRate = Rate(text("soak"), kMaxSoakRate);
+        if (!o.soakRate) {
+            return Bad("bad --soak rate '" + text("soak") +
+                       "': expected a number above 0, at most 1000");
+        }
+    }
+    if (parser.isSet("seed")) {
+        o.seed = Seed(text("seed"));
+        if (!o.seed) return Bad("bad --seed '" + text("seed") + "': expected 0 to 4294967295");
+    }
+    if (parser.isSet("escrow-timeout")) {
+        o.escrowTimeoutSeconds = Rate(text("escrow-timeout"), kMaxEscrowTimeoutSeconds);
+        if (!o.escrowTimeoutSeconds) {
+            return Bad("bad --escrow-timeout '" + text("escrow-timeout") +
+                       "': expected seconds above 0, at most 86400");
+        }
+    }
+
     if (!o.device.empty() && !o.link.empty()) {
-        return fail("--link names a pseudo-terminal; it cannot be used with --device");
+        return Bad("--link names a pseudo-terminal; it cannot be used with --device");
     }
-    if (o.exitAfterScript && o.script.empty()) return fail("--exit-after-script needs --script");
-    if (o.seed && !o.soakRate) return fail("--seed needs --soak");
-    if (o.replaySpeed && o.replay.empty()) return fail("--speed needs --replay");
-    if (!o.replay.empty() &&
-        (!o.script.empty() || o.soakRate || o.exitOnEof || o.exitAfterScript)) {
-        return fail(
-            "--replay plays the capture alone; it cannot be used with --script, --soak or "
-            "--exit-on-eof");
+    if (!o.tapHostLink.empty() &&
+        (o.tapHostLink == o.tapDeviceLink || o.tapHostLink == o.link || o.tapDeviceLink == o.link))
+        return Bad("--tap-links and --link need paths of their own");
+    if (o.exitAfterScript && o.script.empty()) return Bad("--exit-after-script needs --script");
+    if (o.seed && !o.soakRate) return Bad("--seed needs --soak");
+    if (o.replaySpeed && o.replay.empty()) return Bad("--speed needs --replay");
+    if (!o.replay.empty() && (!o.script.empty() || o.soakRate || o.exitOnEof || o.exitAfterScript ||
+                              o.escrowTimeoutSeconds)) {
+        return Bad(
+            "--replay plays the capture alone; it cannot be used with --script, --soak, "
+            "--escrow-timeout or --exit-on-eof");
     }
-    return result;
+    return o;
 }
 
 std::string UsageText() {
-    std::string text = R"(Usage: norva-acceptor-sim [options]
-
-Plays a banknote acceptor on a serial line for the bench tool.
-
-Options:
-  --device PATH        use a real serial device (9600 baud, even parity, 8 data bits,
-                       1 stop bit, raw, no flow control) instead of a pseudo-terminal.
-  --link PATH          also make the symbolic link PATH to the pseudo-terminal, removed on
-                       exit. An existing symbolic link there is replaced; any other file is
-                       left alone and is an error.
-  --script FILE        run the commands of FILE (see below, plus sleep MS), then keep running.
-                       The whole file is checked first.
-  --exit-after-script  exit with status 0 once the script has run.
-  --exit-on-eof        exit with status 0 at the end of standard input, once every command
-                       read (and the script, if any) has run. Without it the simulator keeps
-                       running after the end of its input until SIGINT or SIGTERM.
-  --soak RATE          insert notes on random channels at RATE notes per second (fractional
-                       rates such as 0.5 allowed, at most 1000). A tick that finds the acceptor
-                       disabled, quiet or holding a note is skipped.
-  --seed N             seed of the --soak channel sequence (default: random, shown on stderr).
-  --replay FILE        play the received blocks of a traffic capture to the host instead of
-                       acting as an acceptor, and compare the host's bytes with the capture's
-                       (see Replay below). The whole file is checked first.
-  --speed X            with --replay: divide the recorded gaps by X (0.5 plays at half speed,
-                       10 ten times as fast; above 0, at most 1000; default 1).
-  -h, --help           this text.
-
+    QCommandLineParser parser;
+    Describe(parser);
+    std::string text = parser.helpText().toStdString();
+    if (const auto at = text.find("<executable_name>"); at != std::string::npos)
+        text.replace(at, std::string_view("<executable_name>").size(), kProgramName);
+    text += R"(
 Standard output, one line each, written at once:
   pty PATH                     first line: the pseudo-terminal for the host to open
   device PATH                  first line instead, with --device
@@ -154,19 +237,30 @@ Replay:
      3.101 << 30   capture --   DIFFERS   (the capture expected nothing more here)
      3.101 << --   capture 02   DIFFERS   (the expected answer did not come)
      4.500 << 0C   poll, set aside
-  The last line: "replay: answers matched N, differed M", then the polls seen on each side.
-  Exit status 0 only when every answer matched; 5 otherwise, also when stopped early.
+  The last line: "replay: answers matched N, differed M", then the polls seen on each side,
+  and what went wrong besides: "N blocks not delivered whole" (the line did not take a block
+  within 1 s), "no host opened the line" (a pseudo-terminal nobody opened).
+  Exit status 0 only when every answer matched and every block reached a host; 5 otherwise,
+  also when stopped early.
+
+Tap links:
+  --tap-links HOST DEVICE works in every mode. A program that listens as a tap opens the
+  two links as two serial ports, raw, and only reads them. Bytes that pass while nobody has
+  a tap open are not kept for it, as on a cable with nothing plugged in; a tap whose reader does
+  not keep up loses what its pseudo-terminal cannot take, never holding up the device, and the
+  bytes lost are counted on standard error.
 
 Exit status:
   0  quit, end of script or input as asked above, SIGINT, SIGTERM or SIGHUP; a replay in
      which every answer matched
   1  the serial device failed or went away while running
   2  bad option
-  3  the device or pseudo-terminal could not be set up (missing, not a terminal, busy),
-     or the --link could not be made
-  4  the script or capture cannot be read or has a bad line (reported as FILE:LINE: why)
-  5  a replay in which an answer differed, was missing or came unexpected, or that was stopped
-     before the end
+  3  the device or a pseudo-terminal could not be set up (missing, not a terminal, busy),
+     or the --link or --tap-links could not be made
+  4  the script or capture cannot be read (not a regular file, say) or has a bad line
+     (reported as FILE:LINE: why)
+  5  a replay in which an answer differed, was missing or came unexpected, a block was not
+     delivered whole or no host opened the line, or that was stopped before the end
 
 )";
     text += CommandHelp();

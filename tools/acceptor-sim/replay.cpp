@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/acceptor-sim/console.h"
+#include "protocol/wire.h"
 #include "tools/acceptor-sim/options.h"
+#include "tools/acceptor-sim/serial_line.h"
+#include "tools/acceptor-sim/tap_links.h"
 
 namespace norva::sim {
 
@@ -22,14 +24,6 @@ using std::chrono::milliseconds;
 // stay quiet after the last answer before the verdict.
 constexpr milliseconds kAnswerPatience{2000};
 constexpr milliseconds kSettle{300};
-constexpr milliseconds kHangUpPause{200};
-constexpr int kWriteWaitMs = 1000;
-
-std::string Hex(std::uint8_t byte) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", byte);
-    return text;
-}
 
 int MsUntil(Replayer::Clock::time_point due, Replayer::Clock::time_point now) {
     if (due <= now) return 0;
@@ -39,38 +33,55 @@ int MsUntil(Replayer::Clock::time_point due, Replayer::Clock::time_point now) {
 
 }  // namespace
 
-ReplayPlan PlanReplay(const std::vector<CaptureEvent>& events) {
-    ReplayPlan plan;
-    plan.expected.emplace_back();
-    std::int64_t lastBlockAt = 0;
-    for (const CaptureEvent& event : events) {
-        if (event.kind == TrafficKind::Received) {
-            const std::int64_t gap = plan.blocks.empty() ? 0 : event.unixMicros - lastBlockAt;
-            // A wall clock set back during the session gives no negative wait.
-            plan.blocks.push_back({event.bytes, std::max<std::int64_t>(gap, 0)});
-            plan.expected.emplace_back();
-            lastBlockAt = event.unixMicros;
-            plan.lastAnswerMicros = 0;
-        } else if (event.kind == TrafficKind::Sent) {
-            for (const std::uint8_t byte : event.bytes) {
-                if (byte == kPollByte) {
-                    ++plan.recordedPolls;
-                } else {
-                    plan.expected.back().push_back(byte);
-                    if (!plan.blocks.empty()) {
-                        plan.lastAnswerMicros =
-                            std::max<std::int64_t>(event.unixMicros - lastBlockAt, 0);
-                    }
-                }
-            }
-        }
+Result<ReplayFeed::Totals> ReplayFeed::Check() {
+    Totals totals;
+    for (;;) {
+        const Result<bool> more = reader_.Next();
+        if (!more.ok()) return more.outcome();
+        if (!more.value()) break;
+        const CaptureEvent& event = reader_.event();
+        if (event.kind == TrafficKind::Received) ++totals.blocks;
+        if (event.kind != TrafficKind::Sent) continue;
+        for (const std::uint8_t byte : event.bytes)
+            ++(byte == wire::kPoll ? totals.recordedPolls : totals.answers);
     }
-    return plan;
+    if (Outcome rewound = reader_.Rewind(); !rewound.ok()) return rewound;
+    blockLimit_ = totals.blocks;
+    return totals;
 }
 
-Replayer::Replayer(ReplaySetup setup)
+Result<ReplayFeed::Step> ReplayFeed::Next() {
+    Step step;
+    for (;;) {
+        const Result<bool> more = reader_.Next();
+        if (!more.ok()) return more.outcome();
+        if (!more.value()) break;
+        const CaptureEvent& event = reader_.event();
+        if (event.kind == TrafficKind::Received) {
+            // What was added to the file since the check is not played.
+            if (blocksGiven_ == blockLimit_) break;
+            const std::int64_t gap = blocksGiven_ == 0 ? 0 : event.unixMicros - lastBlockAt_;
+            // A wall clock set back during the session gives no negative wait.
+            step.block = Block{event.bytes, std::max<std::int64_t>(gap, 0)};
+            lastBlockAt_ = event.unixMicros;
+            ++blocksGiven_;
+            return step;
+        }
+        if (event.kind != TrafficKind::Sent) continue;
+        for (const std::uint8_t byte : event.bytes) {
+            if (byte == wire::kPoll) continue;
+            step.answers.push_back(byte);
+            if (blocksGiven_ > 0)
+                step.lastAnswerMicros = std::max<std::int64_t>(event.unixMicros - lastBlockAt_, 0);
+        }
+    }
+    return step;
+}
+
+Replayer::Replayer(ReplaySetup setup, ReplayFeed feed)
     : setup_(std::move(setup)),
-      console_(setup_.outFd, setup_.errFd),
+      feed_(std::move(feed)),
+      console_(setup_.outFd, setup_.errFd, setup_.stopFd),
       lastPlay_(console_.start()),
       lastHostByte_(console_.start()),
       lineResumeAt_(console_.start()) {}
@@ -82,14 +93,24 @@ Replayer::Clock::duration Replayer::Scaled(std::int64_t micros) const {
         std::chrono::duration<double>(std::min(seconds, 3.15e9)));
 }
 
-bool Replayer::AnswersIn() const {
-    return answered_ >= setup_.plan.expected[played_].size();
+bool Replayer::Load() {
+    Result<ReplayFeed::Step> step = feed_.Next();
+    if (!step.ok()) {
+        // Checked before the start, so the file changed under the replay.
+        unreadable_ = step.outcome();
+        return false;
+    }
+    expected_ = std::move(step->answers);
+    next_ = std::move(step->block);
+    lastAnswerMicros_ = step->lastAnswerMicros;
+    expectedSoFar_ += expected_.size();
+    answered_ = 0;
+    return true;
 }
 
 void Replayer::CloseGroup() {
-    const auto& expected = setup_.plan.expected[played_];
-    for (; answered_ < expected.size(); ++answered_) {
-        console_.Print(console_.Stamp() + " << --   capture " + Hex(expected[answered_]) +
+    for (; answered_ < expected_.size(); ++answered_) {
+        console_.Print(console_.Stamp() + " << --   capture " + HexText(expected_[answered_]) +
                        "   DIFFERS");
         ++differed_;
     }
@@ -97,49 +118,42 @@ void Replayer::CloseGroup() {
 
 void Replayer::PlayNext() {
     CloseGroup();
-    const auto& bytes = setup_.plan.blocks[played_].bytes;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(setup_.lineFd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
+    const ReplayFeed::Block block = std::move(*next_);
+    next_.reset();
+    const Written written = WriteToLine(setup_.lineFd, block.bytes, setup_.stopFd,
+                                        [this](std::span<const std::uint8_t> piece) {
+                                            if (setup_.taps)
+                                                setup_.taps->FromDevice(piece, console_);
+                                        });
+    if (written.bytes > 0)
+        console_.Print(console_.Stamp() + " >> " + HexText(block.bytes.data(), written.bytes));
+    if (written.bytes < block.bytes.size()) {
+        ++undelivered_;
+        if (!written.stopped) {
+            console_.Tell("!!",
+                          "line stalled: " + std::to_string(block.bytes.size() - written.bytes) +
+                              " of " + std::to_string(block.bytes.size()) + " bytes not sent");
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{setup_.lineFd, POLLOUT, 0};
-            if (::poll(&p, 1, kWriteWaitMs) == 1 && (p.revents & POLLOUT)) continue;
-        }
-        break;
     }
-    std::string line = console_.Stamp() + " >>";
-    for (std::size_t i = 0; i < done; ++i)
-        line += " " + Hex(bytes[i]);
-    if (done > 0) console_.Print(line);
-    if (done < bytes.size()) {
-        console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
-                                std::to_string(bytes.size()) + " bytes not sent");
-    }
-    ++played_;
-    answered_ = 0;
+    stopRequested_ = written.stopped;
     lastPlay_ = Clock::now();
+    if (!Load()) stopRequested_ = true;
 }
 
 void Replayer::Judge(std::uint8_t byte) {
-    if (byte == kPollByte) {
+    if (byte == wire::kPoll) {
         ++hostPolls_;
         console_.Print(console_.Stamp() + " << 0C   poll, set aside");
         return;
     }
-    const auto& expected = setup_.plan.expected[played_];
-    if (answered_ >= expected.size()) {
-        console_.Print(console_.Stamp() + " << " + Hex(byte) + "   capture --   DIFFERS");
+    if (answered_ >= expected_.size()) {
+        console_.Print(console_.Stamp() + " << " + HexText(byte) + "   capture --   DIFFERS");
         ++differed_;
         return;
     }
-    const std::uint8_t want = expected[answered_++];
+    const std::uint8_t want = expected_[answered_++];
     const bool same = byte == want;
-    console_.Print(console_.Stamp() + " << " + Hex(byte) + "   capture " + Hex(want) +
+    console_.Print(console_.Stamp() + " << " + HexText(byte) + "   capture " + HexText(want) +
                    (same ? "   match" : "   DIFFERS"));
     ++(same ? matched_ : differed_);
 }
@@ -159,26 +173,30 @@ void Replayer::HandleHostBytes() {
         return;
     }
     lastHostByte_ = Clock::now();
-    for (ssize_t i = 0; i < n; ++i)
-        Judge(buffer[i]);
+    const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(n));
+    if (setup_.taps) setup_.taps->FromHost(bytes, console_);
+    for (const std::uint8_t byte : bytes)
+        Judge(byte);
 }
 
 int Replayer::Run() {
-    const ReplayPlan& plan = setup_.plan;
+    if (!Load()) return Finish(kExitScript, true);
     for (;;) {
+        if (unreadable_) return Finish(kExitScript, true);
+        if (stopRequested_) return Finish(kExitOk, true);
         const auto now = Clock::now();
         Clock::time_point due;
-        if (played_ < plan.blocks.size()) {
-            const auto gapDone = lastPlay_ + Scaled(plan.blocks[played_].gapMicros);
+        if (next_) {
+            const auto gapDone = lastPlay_ + Scaled(next_->gapMicros);
             if (now >= gapDone && (AnswersIn() || now >= gapDone + kAnswerPatience)) {
                 PlayNext();
                 continue;
             }
             due = now < gapDone ? gapDone : gapDone + kAnswerPatience;
         } else {
-            const auto deadline = lastPlay_ + Scaled(plan.lastAnswerMicros) + kAnswerPatience;
+            const auto deadline = lastPlay_ + Scaled(lastAnswerMicros_) + kAnswerPatience;
             const auto settled = std::max(lastPlay_, lastHostByte_) + kSettle;
-            if ((AnswersIn() && now >= settled) || now >= deadline) return Finish(0, false);
+            if ((AnswersIn() && now >= settled) || now >= deadline) return Finish(kExitOk, false);
             due = AnswersIn() ? std::min(settled, deadline) : deadline;
         }
 
@@ -201,7 +219,7 @@ int Replayer::Run() {
             return kExitLineLost;
         }
         if (ready <= 0) continue;
-        if (stopAt >= 0 && fds[stopAt].revents != 0) return Finish(0, true);
+        if (stopAt >= 0 && fds[stopAt].revents != 0) return Finish(kExitOk, true);
         if (lineAt >= 0 && fds[lineAt].revents != 0) {
             if (fds[lineAt].revents & POLLIN) {
                 HandleHostBytes();
@@ -217,21 +235,29 @@ int Replayer::Run() {
 }
 
 int Replayer::Finish(int code, bool early) {
+    if (unreadable_) console_.Tell("!!", unreadable_->Describe());
     if (!early) CloseGroup();
     std::string summary = "replay: answers matched " + std::to_string(matched_) + ", differed " +
                           std::to_string(differed_) +
-                          "; polls set aside: " + std::to_string(setup_.plan.recordedPolls) +
+                          "; polls set aside: " + std::to_string(setup_.totals.recordedPolls) +
                           " in the capture, " + std::to_string(hostPolls_) + " from the host";
     if (early) {
-        std::size_t unchecked = setup_.plan.expected[played_].size() - answered_;
-        for (std::size_t g = played_ + 1; g < setup_.plan.expected.size(); ++g)
-            unchecked += setup_.plan.expected[g].size();
+        const std::size_t unchecked = setup_.totals.answers -
+                                      std::min(setup_.totals.answers, expectedSoFar_) +
+                                      (expected_.size() - answered_);
         summary +=
             "; stopped before the end, " + std::to_string(unchecked) + " answers not checked";
     }
+    if (undelivered_ > 0)
+        summary += "; " + std::to_string(undelivered_) + " blocks not delivered whole";
+    const std::optional<bool> hostOpened =
+        setup_.line ? setup_.line->HostOpened() : std::optional<bool>();
+    if (hostOpened == false) summary += "; no host opened the line";
     console_.Print(summary);
+    if (setup_.taps) setup_.taps->Report(console_);
     if (code != 0) return code;
-    return differed_ == 0 && !early ? kExitOk : kExitReplayDiffered;
+    const bool delivered = undelivered_ == 0 && hostOpened != false;
+    return differed_ == 0 && !early && delivered ? kExitOk : kExitReplayDiffered;
 }
 
 }  // namespace norva::sim

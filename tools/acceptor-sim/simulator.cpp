@@ -11,27 +11,14 @@
 
 #include "tools/acceptor-sim/console.h"
 #include "tools/acceptor-sim/options.h"
+#include "tools/acceptor-sim/serial_line.h"
+#include "tools/acceptor-sim/tap_links.h"
 
 namespace norva::sim {
 
 namespace {
 
 using std::chrono::milliseconds;
-
-// How long a pseudo-terminal's hang-up is waited out before the line is looked at again.
-constexpr milliseconds kHangUpPause{200};
-// How long one write may wait for a stalled line before the rest of it is given up.
-constexpr int kWriteWaitMs = 1000;
-
-std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += hex;
-    }
-    return text;
-}
 
 int MsUntil(Simulator::Clock::time_point due, Simulator::Clock::time_point now) {
     if (due <= now) return 0;
@@ -42,7 +29,7 @@ int MsUntil(Simulator::Clock::time_point due, Simulator::Clock::time_point now) 
 }  // namespace
 
 Simulator::Simulator(SimulatorSetup setup)
-    : setup_(std::move(setup)), console_(setup_.outFd, setup_.errFd) {}
+    : setup_(std::move(setup)), console_(setup_.outFd, setup_.errFd, setup_.stopFd) {}
 
 void Simulator::Start() {
     const auto now = Clock::now();
@@ -91,7 +78,7 @@ Simulator::StepResult Simulator::Step(int maxWaitMs) {
         lineAt = static_cast<int>(count);
         fds[count++] = {setup_.lineFd, POLLIN, 0};
     }
-    if (inputOpen_) {
+    if (inputOpen_ && input_.lines.size() < kMaxQueuedInputLines) {
         inputAt = static_cast<int>(count);
         fds[count++] = {setup_.inputFd, POLLIN, 0};
     }
@@ -134,6 +121,7 @@ std::optional<Simulator::Clock::time_point> Simulator::NextDue() const {
     if (input_.resumeAt > now) consider(input_.resumeAt);
     if (setup_.soakRate) consider(nextSoak_);
     if (lineResumeAt_ > now) consider(lineResumeAt_);
+    if (escrowDeadline_ && !acceptor_.quiet()) consider(*escrowDeadline_);
     return due;
 }
 
@@ -150,6 +138,13 @@ bool Simulator::RunDue() {
         }
     }
     if (!finished_) worked = RunSource(input_, now) || worked;
+    if (!finished_ && escrowDeadline_ && now >= *escrowDeadline_ && !acceptor_.quiet()) {
+        const auto limit = std::chrono::duration<double>(*setup_.escrowTimeout).count();
+        char why[64];
+        std::snprintf(why, sizeof why, "left in escrow longer than %g s", limit);
+        Apply(acceptor_.HandBack(why));
+        worked = true;
+    }
     if (!finished_ && setup_.soakRate && now >= nextSoak_) {
         SoakTick();
         nextSoak_ += soakPeriod_;
@@ -173,14 +168,14 @@ bool Simulator::RunSource(Source& source, Clock::time_point now) {
             if (source.lines.empty()) break;
             const auto [number, text] = std::move(source.lines.front());
             source.lines.pop_front();
-            ParsedLine parsed = ParseCommandLine(text);
-            if (!parsed.error.empty()) {
-                console_.Tell("!!", "stdin:" + std::to_string(number) + ": " + parsed.error);
+            Result<std::optional<Command>> parsed = ParseCommandLine(text);
+            if (!parsed.ok()) {
+                console_.Tell("!!", "stdin:" + std::to_string(number) + ": " + parsed.reason());
                 worked = true;
                 continue;
             }
-            if (!parsed.command) continue;
-            command = std::move(*parsed.command);
+            if (!parsed.value()) continue;
+            command = std::move(*parsed.value());
         }
         worked = true;
         if (command.kind == Command::Kind::Sleep) {
@@ -219,7 +214,7 @@ void Simulator::Execute(const Command& command) {
             Apply(acceptor_.SetQuiet(false));
             break;
         case Command::Kind::Help:
-            WriteAll(setup_.errFd, CommandHelp());
+            WriteAll(setup_.errFd, CommandHelp(), setup_.stopFd);
             break;
         case Command::Kind::Quit:
             Finish(kExitOk);
@@ -260,27 +255,29 @@ void Simulator::Apply(const Effects& effects) {
                 break;
         }
     }
+    WatchEscrow();
+}
+
+void Simulator::WatchEscrow() {
+    if (!acceptor_.escrow()) {
+        escrowDeadline_.reset();
+    } else if (!escrowDeadline_ && setup_.escrowTimeout) {
+        escrowDeadline_ = Clock::now() + *setup_.escrowTimeout;
+    }
 }
 
 void Simulator::Send(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(setup_.lineFd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{setup_.lineFd, POLLOUT, 0};
-            if (::poll(&p, 1, kWriteWaitMs) == 1 && (p.revents & POLLOUT)) continue;
-        }
-        break;
-    }
-    if (done > 0) console_.Print(console_.Stamp() + " >> " + HexBytes(bytes.data(), done));
-    if (done < bytes.size()) {
-        console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - done) + " of " +
-                                std::to_string(bytes.size()) + " bytes not sent");
+    // Once a stop is pending the stop descriptor stays readable, so no write waits any more.
+    const Written written = WriteToLine(setup_.lineFd, bytes, setup_.stopFd,
+                                        [this](std::span<const std::uint8_t> piece) {
+                                            if (setup_.taps)
+                                                setup_.taps->FromDevice(piece, console_);
+                                        });
+    if (written.bytes > 0)
+        console_.Print(console_.Stamp() + " >> " + HexText(bytes.data(), written.bytes));
+    if (written.bytes < bytes.size() && !written.stopped) {
+        console_.Tell("!!", "line stalled: " + std::to_string(bytes.size() - written.bytes) +
+                                " of " + std::to_string(bytes.size()) + " bytes not sent");
     }
 }
 
@@ -293,7 +290,8 @@ void Simulator::HandleLineInput() {
         return;
     }
     hangUpReported_ = false;
-    console_.Print(console_.Stamp() + " << " + HexBytes(buffer, static_cast<std::size_t>(n)));
+    console_.Print(console_.Stamp() + " << " + HexText(buffer, static_cast<std::size_t>(n)));
+    if (setup_.taps) setup_.taps->FromHost({buffer, static_cast<std::size_t>(n)}, console_);
     for (ssize_t i = 0; i < n && !finished_; ++i)
         Apply(acceptor_.OnHostByte(buffer[i]));
 }
@@ -316,17 +314,54 @@ void Simulator::HandleCommandInput() {
     char buffer[4096];
     const ssize_t n = ::read(setup_.inputFd, buffer, sizeof buffer);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (n > 0) partialInput_.append(buffer, static_cast<std::size_t>(n));
-    std::size_t newline;
-    while ((newline = partialInput_.find('\n')) != std::string::npos) {
-        input_.lines.emplace_back(++inputLineNumber_, partialInput_.substr(0, newline));
-        partialInput_.erase(0, newline + 1);
-    }
-    if (n <= 0) {
-        inputOpen_ = false;
-        if (!partialInput_.empty()) input_.lines.emplace_back(++inputLineNumber_, partialInput_);
+    if (n > 0)
+        TakeInput({buffer, static_cast<std::size_t>(n)});
+    else
+        EndInput();
+}
+
+// Only what came in is looked at, and a line is gathered only up to the longest a command
+// can be.
+void Simulator::TakeInput(std::string_view chunk) {
+    while (!chunk.empty() && inputOpen_) {
+        const std::size_t newline = chunk.find('\n');
+        const std::string_view piece = chunk.substr(0, newline);
+        if (skippedInput_ == 0 && partialInput_.size() + piece.size() <= kMaxInputLineBytes) {
+            partialInput_.append(piece);
+        } else {
+            if (skippedInput_ == 0) {
+                console_.Tell("!!", "stdin:" + std::to_string(inputLineNumber_ + 1) +
+                                        ": longer than " + std::to_string(kMaxInputLineBytes) +
+                                        " bytes, skipped");
+                skippedInput_ = partialInput_.size();
+                partialInput_.clear();
+            }
+            skippedInput_ += piece.size();
+            if (skippedInput_ > kMaxInputWithoutLineEnd) {
+                console_.Tell("!!",
+                              "stdin: no line end in " + std::to_string(kMaxInputWithoutLineEnd) +
+                                  " bytes: not commands; standard input is not read any more");
+                skippedInput_ = 0;
+                EndInput();
+                return;
+            }
+        }
+        if (newline == std::string_view::npos) return;
+        ++inputLineNumber_;
+        if (skippedInput_ == 0)
+            input_.lines.emplace_back(inputLineNumber_, std::move(partialInput_));
         partialInput_.clear();
+        skippedInput_ = 0;
+        chunk.remove_prefix(newline + 1);
     }
+}
+
+void Simulator::EndInput() {
+    inputOpen_ = false;
+    if (!partialInput_.empty() && skippedInput_ == 0)
+        input_.lines.emplace_back(++inputLineNumber_, std::move(partialInput_));
+    partialInput_.clear();
+    skippedInput_ = 0;
 }
 
 void Simulator::CheckFinished() {
@@ -338,6 +373,7 @@ void Simulator::Finish(int code) {
     if (finished_) return;
     finished_ = true;
     exitCode_ = code;
+    if (setup_.taps) setup_.taps->Report(console_);
 }
 
 }  // namespace norva::sim

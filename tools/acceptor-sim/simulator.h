@@ -14,6 +14,15 @@
 
 namespace norva::sim {
 
+class TapLinks;
+
+// A command line longer than this is no command: it is skipped with a note, not gathered.
+inline constexpr std::size_t kMaxInputLineBytes = 64 * 1024;
+// Input that runs this long without a line end is not commands at all: it is no longer read.
+inline constexpr std::size_t kMaxInputWithoutLineEnd = 1 << 20;
+// Lines read ahead of a sleeping input; more are left unread until these have run.
+inline constexpr std::size_t kMaxQueuedInputLines = 1024;
+
 struct SimulatorSetup {
     int lineFd = -1;        // non-blocking
     bool lineIsPty = true;  // a hang-up is then waited out instead of ending the run
@@ -26,6 +35,9 @@ struct SimulatorSetup {
     std::optional<Script> script;
     std::optional<double> soakRate;  // notes per second
     std::uint32_t seed = 0;
+    // A note left in escrow longer than this is handed back; none: it waits for the host.
+    std::optional<std::chrono::steady_clock::duration> escrowTimeout;
+    TapLinks* taps = nullptr;
 };
 
 // One device on one line, driven by a single poll() loop over the line, the command input and
@@ -53,6 +65,8 @@ public:
 
     // Writes one line of traffic-side output (the first line, for one).
     void PrintLine(std::string_view line) const { console_.Print(line); }
+    // Writes one note for the person.
+    void Tell(std::string_view text) const { console_.Tell("--", text); }
 
 private:
     struct Source {
@@ -71,6 +85,9 @@ private:
     void HandleLineInput();
     void LineHungUp(const std::string& why);
     void HandleCommandInput();
+    void TakeInput(std::string_view chunk);
+    void EndInput();
+    void WatchEscrow();
     void CheckFinished();
     void Finish(int code);
     std::optional<Clock::time_point> NextDue() const;
@@ -82,6 +99,7 @@ private:
     Source input_;
     int inputLineNumber_ = 0;
     std::string partialInput_;
+    std::size_t skippedInput_ = 0;  // bytes of an overlong line skipped so far
     bool inputOpen_ = false;
     bool scriptRunning_ = false;
     Clock::time_point lineResumeAt_{};
@@ -90,6 +108,7 @@ private:
     Clock::duration soakPeriod_{};
     Clock::time_point nextSoak_{};
     bool soakSkipping_ = false;
+    std::optional<Clock::time_point> escrowDeadline_;
     bool finished_ = false;
     int exitCode_ = 0;
 };

@@ -1,11 +1,10 @@
 #include "tools/norva-cli/cli_options.h"
 
+#include <QCommandLineParser>
 #include <charconv>
 #include <cmath>
-#include <limits>
+#include <functional>
 #include <string_view>
-
-#include "tools/common/option_reader.h"
 
 namespace norva::cli {
 
@@ -19,12 +18,10 @@ std::optional<T> Number(std::string_view text) {
     return value;
 }
 
-// Seconds for the stop and silence conditions: above 0, at most a year.
 std::optional<double> Seconds(std::string_view text) {
     const auto value = Number<double>(text);
-    if (!value || !std::isfinite(*value) || *value <= 0 || *value > 366.0 * 24 * 3600) {
+    if (!value || !std::isfinite(*value) || *value <= 0 || *value > kMaxSeconds)
         return std::nullopt;
-    }
     return value;
 }
 
@@ -42,10 +39,75 @@ std::optional<int> PortNumber(std::string_view text) {
     return n;
 }
 
+// Arguments travel as Latin-1, which maps every byte to one character and back, so a file name
+// that is not UTF-8 survives the parser.
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+std::string Bytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+const char* const kDescription =
+    "Answers a banknote acceptor on one serial port exactly as the bench's window does, and\n"
+    "decides on notes by these options instead of an operator.";
+
+const char* const kEpilogue = R"(
+Standard output: the protocol log lines, then the summary. Standard error: reasons and notices.
+Neither holds up the protocol: lines that standard output does not take in time are dropped
+and counted in the summary. The summary waits for standard output as long as it keeps taking
+bytes; after 2 s without progress it goes to standard error instead.
+Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port could not be
+opened, or was lost and did not come back ("stopped by port lost"); 2 bad arguments, or a file
+they name cannot be used; 3 the acceptor was silent for longer than --silence; 4 the capture
+could not be written to the end; 5 standard output failed (closed, full, nobody reading) or did
+not take the summary. The first that applies, in this order: 1 or 3, 4, 5.
+With --report: 0 written; 2 bad arguments, or the report could not be written; 4 the capture
+cannot be read or has a bad line (FILE:LINE: why).
+)";
+
+void DefineOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addOptions({
+        {"port", "COM1 to COM10, mapped to a device as the window maps it", "COMn"},
+        {"device", "a serial device by path", "PATH"},
+        {"values",
+         "note values, read by the BILLVALUE.TXT rules (default ./BILLVALUE.TXT; when it is "
+         "missing, channel n is worth n)",
+         "FILE"},
+        {"accept", "ticked channels, e.g. 1-3,5 (default 1-3)", "LIST"},
+        {"escrow",
+         "no-escrow: accept ticked notes at once;\naccept[:MS] / reject[:MS]: hold the note, then "
+         "accept or reject it after MS milliseconds (default accept:0)",
+         "MODE"},
+        {"poll", "poll interval (default 1500; 0: no polling)", "MS"},
+        {"notes", "stop after N stacked notes", "N"},
+        {"seconds", "stop after S seconds (above 0, at most 31622400: a year)", "S"},
+        {"silence",
+         "fail when the acceptor has sent nothing for S seconds (above 0, at most 31622400)", "S"},
+        {"no-enable",
+         "do not enable the acceptor; by default it is enabled (0x5E, as the operator's "
+         "\"Enable BA\") each time it reports its power-up"},
+        {"capture",
+         "record the traffic in the capture format as it happens; an old FILE stays as it was "
+         "until the port is open",
+         "FILE"},
+        {"report",
+         "opens no port: writes the picture of the capture --from names to OUT, a page (.html), "
+         "an SVG or a PNG by its ending, with no window system; --json also prints its numbers",
+         "OUT"},
+        {"from", "the capture file --report draws", "CAPTURE"},
+        {"timestamps", "put each line's time in front of it"},
+        {"json", "print the summary as JSON"},
+        {{"h", "help"}, "this text"},
+        {"version", "the program's name and version"},
+    });
+}
+
 }  // namespace
 
-std::optional<std::array<bool, 16>> ParseChannelList(const std::string& text) {
-    std::array<bool, 16> ticked{};
+std::optional<std::array<bool, kChannelCount>> ParseChannelList(const std::string& text) {
+    std::array<bool, kChannelCount> ticked{};
     std::string_view rest = text;
     if (rest.empty()) return std::nullopt;
     for (;;) {
@@ -55,7 +117,8 @@ std::optional<std::array<bool, 16>> ParseChannelList(const std::string& text) {
         const auto first = Number<int>(item.substr(0, dash));
         const auto last =
             dash == std::string_view::npos ? first : Number<int>(item.substr(dash + 1));
-        if (!first || !last || *first < 1 || *last > 16 || *first > *last) return std::nullopt;
+        if (!first || !last || *first < 1 || *last > kChannelCount || *first > *last)
+            return std::nullopt;
         for (int c = *first; c <= *last; ++c)
             ticked[static_cast<std::size_t>(c - 1)] = true;
         if (comma == std::string_view::npos) break;
@@ -64,123 +127,127 @@ std::optional<std::array<bool, 16>> ParseChannelList(const std::string& text) {
     return ticked;
 }
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
-    ParsedOptions result;
-    Options& o = result.options;
-    const auto fail = [&result](std::string why) {
-        result.error = std::move(why);
-        return result;
+Result<Options> ParseOptions(const std::vector<std::string>& args) {
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    QStringList list{QStringLiteral("norva-cli")};
+    for (const std::string& arg : args)
+        list << FromBytes(arg);
+    const auto bad = [](std::string why) { return Result<Options>::Failed(std::move(why)); };
+    if (!parser.parse(list)) {
+        std::string why = Bytes(parser.errorText());
+        if (why.ends_with('.')) why.pop_back();
+        return bad(why + " (see --help)");
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return bad("unknown argument '" + Bytes(parser.positionalArguments().first()) +
+                   "' (see --help)");
+
+    Options o;
+    using Why = std::optional<std::string>;
+    const auto path = [](std::string& target, const char* name) {
+        return [&target, name](const std::string& v) -> Why {
+            if (v.empty()) return std::string(name) + " needs a path";
+            target = v;
+            return std::nullopt;
+        };
     };
-    bool portGiven = false;
-
-    for (tools::OptionReader arg(args); arg.Next();) {
-        const std::string& name = arg.name();
-        const auto noValue = [&] { return !arg.HasInlineValue(); };
-        const auto value = [&] { return arg.Value(); };
-
-        if (name == "--help" || name == "-h") {
-            if (!noValue()) return fail(name + " takes no value");
-            o.help = true;
-        } else if (name == "--no-enable") {
-            if (!noValue()) return fail(name + " takes no value");
-            o.enable = false;
-        } else if (name == "--timestamps" || name == "--json") {
-            if (!noValue()) return fail(name + " takes no value");
-            (name == "--json" ? o.json : o.timestamps) = true;
-        } else if (name == "--port") {
-            const auto v = value();
-            const auto n = v ? PortNumber(*v) : std::nullopt;
-            if (!n) return fail("--port needs COM1 to COM10");
-            o.portNumber = *n;
-            portGiven = true;
-        } else if (name == "--device" || name == "--values" || name == "--capture") {
-            const auto v = value();
-            if (!v || v->empty()) return fail(name + " needs a path");
-            if (name == "--device") o.device = *v;
-            if (name == "--capture") o.capture = *v;
-            if (name == "--values") {
-                o.valuesFile = *v;
-                o.valuesFileGiven = true;
+    const auto seconds = [](std::optional<double>& target, const char* name) {
+        return [&target, name](const std::string& v) -> Why {
+            target = Seconds(v);
+            if (!target) {
+                return "bad " + std::string(name) + " '" + v +
+                       "': expected seconds above 0, at most 31622400";
             }
-        } else if (name == "--accept") {
-            const auto v = value();
-            const auto ticked = v ? ParseChannelList(*v) : std::nullopt;
-            if (!ticked) {
-                return fail("bad --accept list '" + v.value_or("") +
-                            "': expected channels 1 to 16, such as 1-3,5");
-            }
-            o.ticked = *ticked;
-        } else if (name == "--escrow") {
-            const auto v = value().value_or("");
-            const std::size_t colon = v.find(':');
-            const std::string mode = v.substr(0, colon);
-            std::optional<int> delay = 0;
-            if (colon != std::string::npos) delay = Millis(std::string_view(v).substr(colon + 1));
-            if (mode == "no-escrow" && colon == std::string::npos) {
-                o.escrow = EscrowMode::NoEscrow;
-            } else if ((mode == "accept" || mode == "reject") && delay) {
-                o.escrow = mode == "accept" ? EscrowMode::Accept : EscrowMode::Reject;
-                o.decisionDelayMs = *delay;
-            } else {
-                return fail("bad --escrow '" + v +
-                            "': expected no-escrow, accept[:MS] or reject[:MS]");
-            }
-        } else if (name == "--poll") {
-            const auto v = value();
-            const auto ms = v ? Millis(*v) : std::nullopt;
-            if (!ms) return fail("bad --poll '" + v.value_or("") + "': expected 0 to 86400000 ms");
-            o.pollMs = *ms;
-        } else if (name == "--notes") {
-            const auto v = value();
-            const auto n = v ? Number<std::uint64_t>(*v) : std::nullopt;
-            if (!n || *n == 0)
-                return fail("bad --notes '" + v.value_or("") + "': expected 1 or more");
-            o.notes = n;
-        } else if (name == "--seconds" || name == "--silence") {
-            const auto v = value();
-            const auto s = v ? Seconds(*v) : std::nullopt;
-            if (!s)
-                return fail("bad " + name + " '" + v.value_or("") + "': expected seconds above 0");
-            (name == "--seconds" ? o.seconds : o.silence) = s;
-        } else {
-            return fail("unknown argument '" + arg.raw() + "' (see --help)");
+            return std::nullopt;
+        };
+    };
+    const std::pair<const char*, std::function<Why(const std::string&)>> checks[] = {
+        {"port",
+         [&o](const std::string& v) -> Why {
+             const auto n = PortNumber(v);
+             if (!n) return "--port needs COM1 to COM10";
+             o.portNumber = *n;
+             return std::nullopt;
+         }},
+        {"device", path(o.device, "--device")},
+        {"values", path(o.valuesFile, "--values")},
+        {"capture", path(o.capture, "--capture")},
+        {"report", path(o.report, "--report")},
+        {"from", path(o.from, "--from")},
+        {"accept",
+         [&o](const std::string& v) -> Why {
+             const auto ticked = ParseChannelList(v);
+             if (!ticked)
+                 return "bad --accept list '" + v + "': expected channels 1 to 16, such as 1-3,5";
+             o.ticked = *ticked;
+             return std::nullopt;
+         }},
+        {"escrow",
+         [&o](const std::string& v) -> Why {
+             const std::size_t colon = v.find(':');
+             const std::string mode = v.substr(0, colon);
+             std::optional<int> delay = 0;
+             if (colon != std::string::npos) delay = Millis(std::string_view(v).substr(colon + 1));
+             if (mode == "no-escrow" && colon == std::string::npos) {
+                 o.escrow = EscrowMode::NoEscrow;
+             } else if ((mode == "accept" || mode == "reject") && delay) {
+                 o.escrow = mode == "accept" ? EscrowMode::Accept : EscrowMode::Reject;
+                 o.decisionDelayMs = *delay;
+             } else {
+                 return "bad --escrow '" + v + "': expected no-escrow, accept[:MS] or reject[:MS]";
+             }
+             return std::nullopt;
+         }},
+        {"poll",
+         [&o](const std::string& v) -> Why {
+             const auto ms = Millis(v);
+             if (!ms) return "bad --poll '" + v + "': expected 0 to 86400000 ms";
+             o.pollMs = *ms;
+             return std::nullopt;
+         }},
+        {"notes",
+         [&o](const std::string& v) -> Why {
+             o.notes = Number<std::uint64_t>(v);
+             if (!o.notes || *o.notes == 0) return "bad --notes '" + v + "': expected 1 or more";
+             return std::nullopt;
+         }},
+        {"seconds", seconds(o.seconds, "--seconds")},
+        {"silence", seconds(o.silence, "--silence")},
+    };
+    // Every value given is checked; the last one counts.
+    for (const auto& [name, check] : checks) {
+        for (const QString& value : parser.values(QString::fromLatin1(name))) {
+            if (const Why why = check(Bytes(value))) return bad(*why);
         }
     }
-    if (o.help) return result;
-    if (portGiven == !o.device.empty()) return fail("name one port: --port COMn or --device PATH");
-    return result;
+    o.valuesFileGiven = parser.isSet(QStringLiteral("values"));
+    o.enable = !parser.isSet(QStringLiteral("no-enable"));
+    o.timestamps = parser.isSet(QStringLiteral("timestamps"));
+    o.json = parser.isSet(QStringLiteral("json"));
+    o.help = parser.isSet(QStringLiteral("help"));
+    o.version = parser.isSet(QStringLiteral("version"));
+    if (o.help || o.version) return o;
+    if (!o.report.empty() || !o.from.empty()) {
+        if (o.report.empty() || o.from.empty())
+            return bad("--report OUT and --from CAPTURE go together");
+        if (o.portNumber != 0 || !o.device.empty())
+            return bad("--report draws a capture and opens no port");
+        return o;
+    }
+    if ((o.portNumber != 0) == !o.device.empty())
+        return bad("name one port: --port COMn or --device PATH");
+    return o;
 }
 
 std::string UsageText() {
-    return R"(Usage: norva-cli (--port COMn | --device PATH) [options]
-
-Answers a banknote acceptor on one serial port exactly as the bench's window does, and decides
-on notes by these options instead of an operator.
-
-  --port COMn          COM1 to COM10, mapped to a device as the window maps it
-  --device PATH        a serial device by path
-  --values FILE        note values, read by the BILLVALUE.TXT rules (default ./BILLVALUE.TXT;
-                       when it is missing, channel n is worth n)
-  --accept LIST        ticked channels, e.g. 1-3,5 (default 1-3)
-  --escrow MODE        no-escrow: accept ticked notes at once;
-                       accept[:MS] / reject[:MS]: hold the note, then accept or reject it
-                       after MS milliseconds (default accept:0)
-  --poll MS            poll interval (default 1500; 0: no polling)
-  --notes N            stop after N stacked notes
-  --seconds S          stop after S seconds
-  --silence S          fail when the acceptor has sent nothing for S seconds
-  --no-enable          do not enable the acceptor; by default it is enabled (0x5E, as the
-                       operator's "Enable BA") each time it reports its power-up
-  --capture FILE       record the traffic in the capture format as it happens
-  --timestamps         put each line's time in front of it
-  --json               print the summary as JSON
-  -h, --help           this text
-
-Standard output: the protocol log lines, then the summary. Standard error: reasons and notices.
-Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port could not be
-opened, or was lost and did not come back; 2 bad arguments; 3 the acceptor was silent for
-longer than --silence.
-)";
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    // Qt's first line names the program as it was started; ours says what it needs.
+    const QString help = parser.helpText();
+    return "Usage: norva-cli (--port COMn | --device PATH) [options]\n"
+           "       norva-cli --report OUT --from CAPTURE [--json]\n\n" +
+           Bytes(help.mid(help.indexOf(QLatin1Char('\n')) + 1)) + kEpilogue;
 }
 
 }  // namespace norva::cli

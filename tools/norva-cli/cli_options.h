@@ -6,24 +6,33 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
+#include "billvalues/bill_values.h"
+
 namespace norva::cli {
 
+// When several apply, the run's own end (1, 3) is reported before the evidence (4, then 5).
 enum ExitCode : int {
-    kExitStopped = 0,   // a stop condition, SIGINT or SIGTERM
-    kExitPortLost = 1,  // the port could not be opened, or was lost and did not come back
-    kExitUsage = 2,     // bad arguments
-    kExitSilent = 3,    // the acceptor sent nothing for longer than --silence
+    kExitStopped = 0,      // a stop condition, SIGINT or SIGTERM
+    kExitPortLost = 1,     // the port could not be opened, or was lost and did not come back
+    kExitUsage = 2,        // bad arguments, or a file named by them that cannot be used
+    kExitSilent = 3,       // the acceptor sent nothing for longer than --silence
+    kExitCaptureLost = 4,  // the capture could not be written to the end
+    kExitOutputLost = 5,   // standard output failed, or did not take the summary
 };
 
 // What happens to a note of a ticked channel once it is in escrow.
 enum class EscrowMode { NoEscrow, Accept, Reject };
 
+// --seconds and --silence: above 0, at most a year.
+inline constexpr double kMaxSeconds = 366.0 * 24 * 3600;
+
 struct Options {
     int portNumber = 0;  // 1..10 with --port COMn
     std::string device;  // with --device PATH
-    std::string valuesFile = "BILLVALUE.TXT";
+    std::string valuesFile = kBillValueFileName;
     bool valuesFileGiven = false;
-    std::array<bool, 16> ticked{true, true, true};  // channel 1 first, as the window starts
+    std::array<bool, kChannelCount> ticked{true, true, true};  // channel 1 first, as the window
     EscrowMode escrow = EscrowMode::Accept;
     int decisionDelayMs = 0;
     int pollMs = 1500;  // 0: no polling
@@ -31,23 +40,23 @@ struct Options {
     std::optional<double> seconds;
     std::optional<double> silence;
     std::string capture;
+    std::string report;  // with --report OUT: the picture of the capture --from names
+    std::string from;
     bool enable = true;  // enable the acceptor whenever it reports its power-up
     bool timestamps = false;
     bool json = false;
     bool help = false;
+    bool version = false;
 };
 
-struct ParsedOptions {
-    Options options;
-    std::string error;  // empty when the arguments are good
-};
-
-// args excludes the program name. Values come as "--opt VALUE" or "--opt=VALUE".
-ParsedOptions ParseOptions(const std::vector<std::string>& args);
+// args excludes the program name; they are taken as bytes, so any file name passes unchanged.
+// Values come as "--opt VALUE" or "--opt=VALUE". A failure's text says what is wrong.
+Result<Options> ParseOptions(const std::vector<std::string>& args);
 
 // "1-3,5" -> channels 1, 2, 3 and 5 ticked; nullopt for anything but channels 1..16.
-std::optional<std::array<bool, 16>> ParseChannelList(const std::string& text);
+std::optional<std::array<bool, kChannelCount>> ParseChannelList(const std::string& text);
 
+// The --help text, from the options' own descriptions.
 std::string UsageText();
 
 }  // namespace norva::cli

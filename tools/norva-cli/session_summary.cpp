@@ -1,8 +1,12 @@
 #include "tools/norva-cli/session_summary.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "textfile/printable.h"
 
 namespace norva::cli {
 
@@ -69,38 +73,57 @@ std::string SessionSummary::Text() const {
     t += "answer latency ms p50 " + Fixed(l.p50, 3) + " p99 " + Fixed(l.p99, 3) + " max " +
          Fixed(l.max, 3) + " (" + std::to_string(answerLatencyMs.size()) + " answers)\n";
     t += "ran " + Fixed(secondsRun, 3) + " s, stopped by " + stopReason + "\n";
+    t += "lines dropped " + std::to_string(linesDropped) + "\n";
+    if (capture) {
+        t += "capture " + Printable(capture->file) + " restarts " +
+             std::to_string(capture->restarts);
+        t += capture->error.empty() ? "\n" : " failed: " + Printable(capture->error) + "\n";
+    }
     return t;
 }
 
+// Counts as JSON integers; fractions rounded to the microsecond they were measured in, so each
+// number is written in its shortest exact form ("51.2", not "51.200").
 std::string SessionSummary::Json() const {
-    std::string j = "{\"stacked\":{\"total\":" + std::to_string(StackedTotal()) + ",\"channels\":{";
-    bool first = true;
+    const auto count = [](std::uint64_t n) { return QJsonValue(static_cast<qint64>(n)); };
+    const auto micros = [](double value) { return QJsonValue(std::round(value * 1000) / 1000); };
+    QJsonObject channels;
     for (std::size_t c = 1; c < stacked.size(); ++c) {
-        if (stacked[c] == 0) continue;
-        j += (first ? "\"" : ",\"") + std::to_string(c) + "\":" + std::to_string(stacked[c]);
-        first = false;
+        if (stacked[c] != 0) channels[QString::number(c)] = count(stacked[c]);
     }
-    j += "},\"unannounced\":" + std::to_string(stacked[0]) + "}";
-    j += ",\"credit\":" + std::to_string(credit);
-    j += ",\"refused\":{\"unticked\":" + std::to_string(refusedUnticked) +
-         ",\"not_a_number\":" + std::to_string(refusedNotANumber) + "}";
-    j += ",\"returned\":" + std::to_string(returned);
-    j += ",\"rejected_by_policy\":" + std::to_string(rejectedByPolicy);
-    j += ",\"status_codes\":{";
-    first = true;
-    for (const auto& [code, count] : statusCodes) {
-        j += (first ? "\"" : ",\"") + Hex(code) + "\":" + std::to_string(count);
-        first = false;
-    }
-    j += "},\"power_ups\":" + std::to_string(powerUps);
-    j += ",\"bytes_ignored\":" + std::to_string(bytesIgnored);
+    QJsonObject codes;
+    for (const auto& [code, n] : statusCodes)
+        codes[QString::fromStdString(Hex(code))] = count(n);
     const Latency l = LatencyOf(answerLatencyMs);
-    j += ",\"answer_latency_ms\":{\"count\":" + std::to_string(answerLatencyMs.size()) +
-         ",\"p50\":" + Fixed(l.p50, 3) + ",\"p99\":" + Fixed(l.p99, 3) +
-         ",\"max\":" + Fixed(l.max, 3) + "}";
-    j += ",\"seconds_run\":" + Fixed(secondsRun, 3);
-    j += ",\"stopped_by\":\"" + stopReason + "\"}\n";
-    return j;
+    QJsonObject j{
+        {"stacked", QJsonObject{{"total", count(StackedTotal())},
+                                {"channels", channels},
+                                {"unannounced", count(stacked[0])}}},
+        {"credit", credit},
+        {"refused", QJsonObject{{"unticked", count(refusedUnticked)},
+                                {"not_a_number", count(refusedNotANumber)}}},
+        {"returned", count(returned)},
+        {"rejected_by_policy", count(rejectedByPolicy)},
+        {"status_codes", codes},
+        {"power_ups", count(powerUps)},
+        {"bytes_ignored", count(bytesIgnored)},
+        {"answer_latency_ms", QJsonObject{{"count", count(answerLatencyMs.size())},
+                                          {"p50", micros(l.p50)},
+                                          {"p99", micros(l.p99)},
+                                          {"max", micros(l.max)}}},
+        {"seconds_run", micros(secondsRun)},
+        {"stopped_by", QString::fromStdString(stopReason)},
+        {"lines_dropped", count(linesDropped)},
+    };
+    if (capture) {
+        j["capture"] = QJsonObject{
+            {"file", QString::fromStdString(capture->file)},
+            {"restarts", count(capture->restarts)},
+            {"error",
+             capture->error.empty() ? QJsonValue() : QString::fromStdString(capture->error)},
+        };
+    }
+    return QJsonDocument(j).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }
 
 }  // namespace norva::cli

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,15 @@ struct SessionSummary {
     std::uint64_t bytesIgnored = 0;
     std::vector<double> answerLatencyMs;  // block end to answer, one per answer
     double secondsRun = 0;
-    std::string stopReason;  // "notes", "seconds", "signal", "silence", "port lost"
+    std::string stopReason;          // "notes", "seconds", "signal", "silence", "port lost"
+    std::uint64_t linesDropped = 0;  // log lines standard output did not take in time
+    // With --capture: the file, how often it was started again, and the failure that stopped it.
+    struct Capture {
+        std::string file;
+        std::uint64_t restarts = 0;
+        std::string error;  // empty while all went well
+    };
+    std::optional<Capture> capture;
 
     std::uint64_t StackedTotal() const;
 

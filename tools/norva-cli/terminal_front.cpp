@@ -1,9 +1,12 @@
 #include "tools/norva-cli/terminal_front.h"
 
+#include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "billvalues/bill_values.h"
 #include "protocol/wire.h"
+#include "textfile/printable.h"
 
 namespace norva::cli {
 
@@ -23,21 +26,23 @@ std::string UtcTime(std::int64_t unixMicros) {
     return buffer;
 }
 
-// Two upper-case hex digits, as the log lines write a byte; -1 for anything else.
-int HexByte(std::string_view digits) {
-    int value = 0;
+// Two upper-case hex digits, as the log lines write a byte; nothing for anything else.
+std::optional<std::uint8_t> HexByte(std::string_view digits) {
+    if (digits.size() != 2) return std::nullopt;
+    unsigned value = 0;
     for (const char c : digits) {
         const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (digit < 0) return -1;
-        value = value * 16 + digit;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<unsigned>(digit);
     }
-    return digits.size() == 2 ? value : -1;
+    return static_cast<std::uint8_t>(value);
 }
 
-// The code of a "Receive [0xNN]" line, or -1 for any other line.
-int ReceivedCode(std::string_view line) {
+// The code of a "Receive [0xNN]" line; nothing for any other line.
+std::optional<std::uint8_t> ReceivedCode(std::string_view line) {
     const std::string lead = wire::ReceivedLine(0).substr(0, wire::ReceivedLine(0).size() - 3);
-    if (line.size() != lead.size() + 3 || !line.starts_with(lead) || line.back() != ']') return -1;
+    if (line.size() != lead.size() + 3 || !line.starts_with(lead) || line.back() != ']')
+        return std::nullopt;
     return HexByte(line.substr(lead.size(), 2));
 }
 
@@ -60,26 +65,25 @@ SessionSummary TerminalFront::summary() const {
 }
 
 void TerminalFront::Notice(const std::string& text) {
-    std::fprintf(setup_.err, "%s\n", text.c_str());
-    std::fflush(setup_.err);
+    if (setup_.printNotice) setup_.printNotice(Printable(text) + "\n");
 }
 
 void TerminalFront::AppendLogLine(std::string_view line) {
-    if (setup_.timestamps) std::fprintf(setup_.out, "%s ", UtcTime(UnixMicrosNow()).c_str());
-    std::fwrite(line.data(), 1, line.size(), setup_.out);
-    std::fputc('\n', setup_.out);
+    std::string text = setup_.timestamps ? UtcTime(UnixMicrosNow()) + " " : std::string();
+    text += line;
+    text += '\n';
+    if (setup_.printLine) setup_.printLine(text);
 
     // The tallies follow the engine's own lines, whose texts come from the wire table.
     const std::string escrowLead = wire::EscrowLine(0).substr(0, wire::EscrowLine(0).size() - 3);
     if (line.size() == escrowLead.size() + 3 && line.starts_with(escrowLead)) {
-        const int channelByte = HexByte(line.substr(escrowLead.size(), 2));
-        if (channelByte >= 0)
-            escrowChannel_ = wire::ChannelOf(static_cast<std::uint8_t>(channelByte));
+        if (const auto channelByte = HexByte(line.substr(escrowLead.size(), 2)))
+            escrowChannel_ = wire::ChannelOf(*channelByte);
         return;
     }
-    const int code = ReceivedCode(line);
-    if (code < 0) return;
-    const auto byte = static_cast<std::uint8_t>(code);
+    const auto code = ReceivedCode(line);
+    if (!code) return;
+    const std::uint8_t byte = *code;
     if (byte == wire::kStacked) stackPending_ = true;
     if (byte == wire::kPowerUpLead) ++summary_.powerUps;
     if (byte == wire::kReturned) ++summary_.returned;

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <span>
 #include <string>
@@ -20,8 +19,9 @@ namespace norva::cli {
 class TerminalFront : public EngineWindow, public TrafficSink {
 public:
     struct Setup {
-        std::FILE* out = stdout;
-        std::FILE* err = stderr;
+        // Where the log lines and the notices go, each with its LF; neither may block.
+        std::function<void(std::string_view)> printLine;
+        std::function<void(std::string_view)> printNotice;
         bool timestamps = false;
         std::array<bool, 16> ticked{};
         std::array<std::string, 16> captions{};
@@ -43,6 +43,7 @@ public:
 
     // The operator's own bytes (polls, decisions) are not answers; the front is told which are.
     void SetOperatorSending(bool sending) { operatorSending_ = sending; }
+    // One line on standard error; control characters from files and devices are escaped.
     void Notice(const std::string& text);
 
     // EngineWindow

@@ -7,8 +7,8 @@
 
 namespace norva {
 
-// Hands each event on to every sink added, in the order they were added: the link reports to
-// one sink, and the record and a recording file both listen.
+// Hands each event on to every sink added, in the order they were added, so a test can feed the
+// record and a recording file the same traffic.
 class TrafficTee : public TrafficSink {
 public:
     void Add(TrafficSink* sink) {
@@ -20,6 +20,10 @@ public:
     void PortOpened(std::int64_t unixMicros, const PortIdentity& port) override {
         for (TrafficSink* sink : sinks_)
             sink->PortOpened(unixMicros, port);
+    }
+    void BlockEnded(std::int64_t lastByteUnixMicros) override {
+        for (TrafficSink* sink : sinks_)
+            sink->BlockEnded(lastByteUnixMicros);
     }
     void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override {
         for (TrafficSink* sink : sinks_)
