@@ -18,8 +18,8 @@ class MemoryBudget;
 // Keeps the log pane within its share of the memory budget. The oldest lines the budget asks
 // for go in pieces, one a turn of the event loop, so that polls, answers and paints go on during
 // a trim whatever the size of the budget. Qt's text document keeps removed text in its buffer
-// until it compacts it, a copy of the whole log; that copy is steered into the quiet half of a
-// poll interval, so that it delays no poll.
+// until it compacts it, a copy of the whole log; that copy is steered to just after a poll, or to
+// where it ends before the next one, so that it delays no poll.
 class LogTrim : public QObject {
 public:
     // A piece removes at most this many lines plus as many as were appended since the step
