@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/memory_budget.h"
 #include "billvalues/bill_values.h"
 #include "norva_version.h"
-#include "protocol/memory_budget.h"
 #include "serial/comm_ini.h"
 
 namespace norva {

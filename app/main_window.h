@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "app/memory_budget.h"
 #include "app/picture_windows.h"
 #include "app/protocol_log_pane.h"
 #include "app/radio_group.h"
@@ -18,7 +19,6 @@
 #include "billvalues/bill_values.h"
 #include "link/acceptor_link.h"
 #include "protocol/engine_window.h"
-#include "protocol/memory_budget.h"
 #include "widgets/digits_panel.h"
 #include "widgets/display_accessibility.h"
 
@@ -98,6 +98,7 @@ public:
     std::string ChannelCaption(int channel) const override;
     int EscrowSetting() const override;
     void ShowTransientProblem(std::string_view text) override;
+    void LastLineNotWritten() override;
 
     static constexpr int kTransientProblemMs = 10000;
 

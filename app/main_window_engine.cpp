@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/window_constants.h"
+#include "serial/com_port.h"
 
 namespace {
 
@@ -91,6 +92,11 @@ int TForm1::EscrowSetting() const {
 void TForm1::ShowLastingState(const QString& text) {
     StatusBar1->SetPanelText(norva::kTitleStatusPanel, text);
     problemTimer_->stop();
+}
+
+void TForm1::LastLineNotWritten() {
+    Memo1->MarkLastLineNotWritten(norva::ComHandle.IsOpen() ? QStringLiteral("the write failed")
+                                                            : QStringLiteral("no port open"));
 }
 
 void TForm1::ShowTransientProblem(std::string_view text) {

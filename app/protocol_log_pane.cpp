@@ -1,228 +1,55 @@
 #include "app/protocol_log_pane.h"
 
 #include <QContextMenuEvent>
-#include <QDateTime>
 #include <QHelpEvent>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QProxyStyle>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleFactory>
-#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
-#include <cmath>
-#include <tuple>
 
-#include "protocol/memory_budget.h"
+#include "app/log_scroll_bar.h"
 #include "protocol/traffic_sink.h"
+#include "protocol/wire.h"
 
 namespace norva {
 
 namespace {
 
-// What one more line costs in Qt's text document besides its characters (two bytes each),
-// measured with the bench's log lines.
-constexpr std::uint64_t kDocumentBytesPerLine = 144;
-constexpr std::uint32_t kSerialMask = 0x7FFFFFFF;
-
 bool IsReceivedLine(const QString& line) {
     return line.startsWith(QLatin1String("Receive ["));
 }
 
-QString WallClock(std::int64_t unixMicros) {
-    const std::int64_t micros = ((unixMicros % 1'000'000) + 1'000'000) % 1'000'000;
-    const QDateTime at = QDateTime::fromSecsSinceEpoch((unixMicros - micros) / 1'000'000);
-    return at.toString(QStringLiteral("hh:mm:ss.")) +
-           QStringLiteral("%1").arg(micros, 6, 10, QLatin1Char('0'));
-}
-
-std::uint8_t TextCheck(const QString& text, qsizetype length) {
-    std::uint8_t check = 0;
-    for (qsizetype i = 0; i < length; ++i)
-        check = static_cast<std::uint8_t>(check * 31 + text[i].unicode());
-    return check;
-}
-
-// A tall slider still moves with each line of a short log. Qt's raster engine hands a fill of
-// 96 rows or more to worker threads in slices, a dozen thread wake-ups per picture; drawn in
-// bands lower than that, each on an image of its own, the same picture costs this thread alone.
-class LogScrollBar;
-
-class BandedScrollBarStyle : public QProxyStyle {
-public:
-    explicit BandedScrollBarStyle(QStyle* base) : QProxyStyle(base) {}
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override;
-
-private:
-    static constexpr int kBand = 64;
-};
-
-class LogScrollBar : public QScrollBar {
-public:
-    explicit LogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
-        auto* banded = new BandedScrollBarStyle(QStyleFactory::create(style()->name()));
-        banded->setParent(this);
-        setStyle(banded);
-    }
-
-    // The region of the paint under way, the whole bar outside one.
-    QRegion PaintRegion() const { return inPaint_ ? paintRegion_ : QRegion(rect()); }
-
-protected:
-    // Part-way through a change (the range grown, the value not yet at the new end) the bar
-    // looks different for a moment, so the look is compared once the change is over.
-    void sliderChange(SliderChange change) override {
-        if (change != SliderRangeChange && change != SliderValueChange) {
-            QScrollBar::sliderChange(change);
-            return;
-        }
-        ScheduleCatchUp();
-    }
-
-    // A paint of part of the bar (the window under it was repainted) leaves the rest as it was.
-    void paintEvent(QPaintEvent* event) override {
-        if ((QRegion(rect()) - event->region()).isEmpty()) {
-            shownLook_ = Look();
-            painted_ = true;
-        } else if (!painted_ || Look() != shownLook_) {
-            ScheduleCatchUp();
-        }
-        paintRegion_ = event->region();
-        inPaint_ = true;
-        QScrollBar::paintEvent(event);
-        inPaint_ = false;
-    }
-
-private:
-    void ScheduleCatchUp() {
-        if (checkPending_) return;
-        checkPending_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { CatchUp(); }, Qt::QueuedConnection);
-    }
-
-    // When only the slider moved, only where it was and where it is now are drawn again: Qt's
-    // raster engine hands a fill of the whole bar to worker threads in slices, a dozen thread
-    // wake-ups that cost more than the drawing itself.
-    void CatchUp() {
-        checkPending_ = false;
-        const Appearance now = Look();
-        if (!painted_) {
-            update();
-            return;
-        }
-        if (now == shownLook_) return;
-        const bool onlySliderMoved = std::get<1>(now) == std::get<1>(shownLook_) &&
-                                     std::get<2>(now) == std::get<2>(shownLook_) &&
-                                     std::get<3>(now) == std::get<3>(shownLook_);
-        if (onlySliderMoved) {
-            update((std::get<0>(shownLook_) | std::get<0>(now)).adjusted(0, -1, 0, 1));
-        } else {
-            update();
-        }
-        shownLook_ = now;
-    }
-
-    // Everything the range and the value decide in the picture: where the slider is and
-    // which end arrows are live.
-    using Appearance = std::tuple<QRect, bool, bool, bool>;
-    Appearance Look() const {
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        const QRect slider = style()->subControlRect(QStyle::CC_ScrollBar, &option,
-                                                     QStyle::SC_ScrollBarSlider, this);
-        return {slider, minimum() == maximum(), value() == minimum(), value() == maximum()};
-    }
-
-    QRegion paintRegion_;
-    bool inPaint_ = false;
-    Appearance shownLook_;  // what the screen shows once the updates asked for are painted
-    bool painted_ = false;
-    bool checkPending_ = false;
-};
-
-void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
-                                              const QStyleOptionComplex* option, QPainter* painter,
-                                              const QWidget* widget) const {
-    if (control != CC_ScrollBar || option->rect.height() < kBand) {
-        QProxyStyle::drawComplexControl(control, option, painter, widget);
-        return;
-    }
-    // Bands outside the region being painted would be drawn only to be clipped away.
-    const auto* bar = dynamic_cast<const LogScrollBar*>(widget);
-    const QRegion wanted = bar != nullptr ? bar->PaintRegion() : QRegion(option->rect);
-    const qreal ratio = painter->device()->devicePixelRatio();
-    for (int top = option->rect.top(); top <= option->rect.bottom(); top += kBand) {
-        const QRect band(option->rect.left(), top, option->rect.width(),
-                         std::min(kBand, option->rect.bottom() + 1 - top));
-        if (!wanted.intersects(band)) continue;
-        QImage image(band.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::transparent);
-        QPainter bandPainter(&image);
-        bandPainter.setFont(painter->font());
-        bandPainter.setPen(painter->pen());
-        bandPainter.setBrush(painter->brush());
-        bandPainter.translate(-band.topLeft());
-        QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
-        bandPainter.end();
-        painter->drawImage(band.topLeft(), image);
-    }
+const QString& PollLine() {
+    static const QString line = QString::fromLatin1(wire::SentLine(wire::kPoll));
+    return line;
 }
 
 }  // namespace
 
-ProtocolLogPane::ProtocolLogPane(QWidget* parent) : QPlainTextEdit(parent) {
+ProtocolLogPane::ProtocolLogPane(QWidget* parent) : QPlainTextEdit(parent), trim_(*this, times_) {
     setVerticalScrollBar(new LogScrollBar(this));
     // The log is Latin text: shaping each new line changes nothing that shows but the kerning.
     QFont unshaped;
     unshaped.setStyleStrategy(QFont::PreferNoShaping);
     setFont(unshaped);
-    // An undo history of every appended line would grow without end, and undoing would take
-    // traffic out of the log.
-    setUndoRedoEnabled(false);
-}
-
-ProtocolLogPane::~ProtocolLogPane() {
-    if (budget_ != nullptr) budget_->RemoveConsumer(budgetId_);
-}
-
-ProtocolLogPane::LineTime ProtocolLogPane::Stamp(const QString& line, std::int64_t now,
-                                                 std::int64_t blockMicros, std::size_t blockSize) {
-    LineTime time{};
-    time.appendedMicros = now;
-    time.textLength = static_cast<std::uint8_t>(std::min<qsizetype>(line.size(), 255));
-    time.textCheck = TextCheck(line, time.textLength);
-    if (blockSize > 0) {
-        const std::int64_t lag = std::clamp<std::int64_t>(now - blockMicros, 0, UINT32_MAX);
-        time.blockLagMicros = static_cast<std::uint32_t>(lag);
-        time.blockSize = static_cast<std::uint16_t>(std::min<std::size_t>(blockSize, UINT16_MAX));
-    }
-    return time;
-}
-
-// A line the operator split, joined or typed over may hold another text at the place the
-// appended line had; its time then belongs to nobody.
-bool ProtocolLogPane::Matches(const LineTime& time, const QString& text) {
-    return text.size() >= time.textLength && TextCheck(text, time.textLength) == time.textCheck;
 }
 
 void ProtocolLogPane::AppendLine(const QString& line) {
     const std::size_t size =
         inBlock_ && IsReceivedLine(line) ? std::max<std::size_t>(blockSize_, 1) : 0;
-    pendingTimes_.push_back(Stamp(line, UnixMicrosNow(), blockMicros_, size));
+    times_.Add(line, UnixMicrosNow(), blockMicros_, size);
     pending_.append(line);
+    if (line == PollLine()) pollPending_ = true;
     if (flushScheduled_) return;
     flushScheduled_ = true;
     QTimer::singleShot(0, this, [this] { FlushLog(); });
+}
+
+void ProtocolLogPane::MarkLastLineNotWritten(const QString& reason) {
+    times_.MarkLastNotWritten(reason);
 }
 
 void ProtocolLogPane::BeginReceivedBlock(std::int64_t firstByteUnixMicros, std::size_t size) {
@@ -240,6 +67,7 @@ void ProtocolLogPane::FlushLog() {
     if (pending_.isEmpty()) return;
     const QString text = pending_.join(u'\n');
     const qsizetype added = pending_.size();
+    const bool afterPoll = std::exchange(pollPending_, false);
     pending_.clear();
 
     QScrollBar* vertical = verticalScrollBar();
@@ -263,26 +91,15 @@ void ProtocolLogPane::FlushLog() {
     horizontal->setValue(horizontalValue);
     vertical->setValue(followEnd ? vertical->maximum() : verticalValue);
 
-    // The new lines are the last blocks; each carries its time's serial number.
-    const std::uint32_t firstNew =
-        (firstSerial_ + static_cast<std::uint32_t>(times_.size())) & kSerialMask;
-    QTextBlock block = document()->lastBlock();
-    for (qsizetype i = added - 1; i >= 0 && block.isValid(); --i, block = block.previous())
-        block.setUserState(
-            static_cast<int>((firstNew + static_cast<std::uint32_t>(i)) & kSerialMask));
-    times_.insert(times_.end(), pendingTimes_.begin(), pendingTimes_.end());
-    pendingTimes_.clear();
-
-    if (budget_ != nullptr) budget_->Enforce();
+    times_.Commit(*document());
+    trim_.Appended(added, text.size() + 1, afterPoll);
 }
 
 void ProtocolLogPane::ClearLog() {
     pending_.clear();
-    pendingTimes_.clear();
-    times_.clear();
-    firstSerial_ = 0;
-    droppedLines_ = 0;
-    trimNotice_.clear();
+    pollPending_ = false;
+    times_.Clear();
+    trim_.Clear();
     clear();
 }
 
@@ -303,101 +120,16 @@ QStringList ProtocolLogPane::ShownLines() const {
 
 void ProtocolLogPane::AttachBudget(MemoryBudget* budget,
                                    std::function<void(const QString&)> notice) {
-    if (budget_ != nullptr) budget_->RemoveConsumer(budgetId_);
-    budget_ = budget;
-    notice_ = std::move(notice);
-    if (budget_ == nullptr) return;
-    budgetId_ = budget_->AddConsumer({[this] { return MemoryBytes(); },
-                                      [this](double fraction) { DropOldestFraction(fraction); }});
-}
-
-std::uint64_t ProtocolLogPane::MemoryBytes() const {
-    const QTextDocument* text = document();
-    return std::uint64_t(text->blockCount()) * kDocumentBytesPerLine +
-           std::uint64_t(text->characterCount()) * 2 +
-           std::uint64_t(times_.size() + pendingTimes_.size()) * sizeof(LineTime);
-}
-
-void ProtocolLogPane::DropOldestFraction(double fraction) {
-    QTextDocument* text = document();
-    const int lines = text->blockCount();
-    const int drop = std::min(lines, static_cast<int>(std::ceil(lines * fraction)));
-    if (drop <= 0) return;
-
-    QScrollBar* vertical = verticalScrollBar();
-    const bool followEnd = vertical->value() == vertical->maximum();
-    const int verticalValue = vertical->value();
-    int rowsDropped = 0;
-    QTextBlock block = text->begin();
-    for (int i = 0; i < drop && block.isValid(); ++i, block = block.next())
-        rowsDropped += std::max(1, block.lineCount());
-
-    QTextCursor cursor(text);
-    if (drop >= lines) {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    } else {
-        cursor.setPosition(text->findBlockByNumber(drop).position(), QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-
-    // The times of the lines that went: all before the first timed line left.
-    std::uint32_t keepFrom =
-        (firstSerial_ + static_cast<std::uint32_t>(times_.size())) & kSerialMask;
-    for (QTextBlock left = text->begin(); left.isValid(); left = left.next()) {
-        if (TimeOf(left.userState()) != nullptr) {
-            keepFrom = static_cast<std::uint32_t>(left.userState());
-            break;
-        }
-    }
-    const std::size_t gone = (keepFrom - firstSerial_) & kSerialMask;
-    times_.erase(times_.begin(),
-                 times_.begin() + static_cast<std::ptrdiff_t>(std::min(gone, times_.size())));
-    times_.shrink_to_fit();
-    firstSerial_ = keepFrom;
-
-    vertical->setValue(followEnd ? vertical->maximum() : std::max(0, verticalValue - rowsDropped));
-
-    droppedLines_ += static_cast<std::uint64_t>(drop);
-    trimNotice_ = QStringLiteral("Log: oldest %1 lines dropped to stay within %2")
-                      .arg(QString::fromStdString(WithThousands(droppedLines_)),
-                           QString::fromStdString(BudgetSizeText(budget_->limit())));
-    if (notice_) notice_(trimNotice_);
-}
-
-const ProtocolLogPane::LineTime* ProtocolLogPane::TimeOf(int userState) const {
-    if (userState < 0) return nullptr;
-    const std::uint32_t index =
-        (static_cast<std::uint32_t>(userState) - firstSerial_) & kSerialMask;
-    return index < times_.size() ? &times_[index] : nullptr;
+    trim_.Attach(budget, std::move(notice));
 }
 
 QString ProtocolLogPane::LineToolTip(int blockNumber) const {
     const QTextBlock block = document()->findBlockByNumber(blockNumber);
     if (!block.isValid()) return {};
     QStringList parts;
-    if (blockNumber == 0 && !trimNotice_.isEmpty()) parts << trimNotice_;
-    const LineTime* time = TimeOf(block.userState());
-    if (time != nullptr && Matches(*time, block.text())) {
-        QString when = WallClock(time->appendedMicros);
-        const std::uint32_t index =
-            (static_cast<std::uint32_t>(block.userState()) - firstSerial_) & kSerialMask;
-        if (index > 0) {
-            const double sinceMs =
-                static_cast<double>(time->appendedMicros - times_[index - 1].appendedMicros) /
-                1000.0;
-            when += QStringLiteral(", %1%2 ms")
-                        .arg(sinceMs >= 0 ? QStringLiteral("+") : QString())
-                        .arg(sinceMs, 0, 'f', 3);
-        }
-        parts << when;
-        if (time->blockSize > 0 && time->blockLagMicros == UINT32_MAX) {
-            parts << QStringLiteral("block of %1 bytes").arg(time->blockSize);  // lag too long
-        } else if (time->blockSize > 0) {
-            parts << QStringLiteral("block of %1 bytes, first byte at %2")
-                         .arg(time->blockSize)
-                         .arg(WallClock(time->appendedMicros - time->blockLagMicros));
-        }
-    }
+    if (blockNumber == 0 && !trim_.notice().isEmpty()) parts << trim_.notice();
+    const QString times = times_.Describe(block);
+    if (!times.isEmpty()) parts << times;
     return parts.join(u'\n');
 }
 

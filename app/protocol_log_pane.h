@@ -5,9 +5,10 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <vector>
+
+#include "app/log_line_times.h"
+#include "app/log_trim.h"
 
 class QAction;
 
@@ -24,9 +25,10 @@ class MemoryBudget;
 class ProtocolLogPane : public QPlainTextEdit {
 public:
     explicit ProtocolLogPane(QWidget* parent);
-    ~ProtocolLogPane() override;
 
     void AppendLine(const QString& line);
+    // The line appended last stands for a byte that did not go out; its tooltip says why.
+    void MarkLastLineNotWritten(const QString& reason);
     void FlushLog();
     // Empties the pane and forgets lines not yet shown, their times and the dropped count.
     void ClearLog();
@@ -40,12 +42,13 @@ public:
     void BeginReceivedBlock(std::int64_t firstByteUnixMicros, std::size_t size);
     void EndReceivedBlock();
 
-    // The pane's text and times count against the budget; notice gets the text to show each
-    // time the oldest lines were dropped.
+    // The pane's text and times count against the budget; notice gets the text to show as the
+    // oldest lines are dropped.
     void AttachBudget(MemoryBudget* budget, std::function<void(const QString&)> notice);
     // What the pane's lines and their times take, as the budget counts it.
-    std::uint64_t MemoryBytes() const;
-    QString TrimNotice() const { return trimNotice_; }
+    std::uint64_t MemoryBytes() const { return trim_.CountedBytes(); }
+    QString TrimNotice() const { return trim_.notice(); }
+    const LogTrim& Trim() const { return trim_; }
 
     // Actions shown after Qt's own entries in the context menu, each group after a separator.
     void AddContextActions(const QList<QAction*>& actions);
@@ -57,34 +60,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    struct LineTime {
-        std::int64_t appendedMicros;
-        std::uint32_t blockLagMicros;  // block's first byte to this line, saturated
-        std::uint16_t blockSize;       // 0: not a received line
-        std::uint8_t textLength;       // the line as appended, to tell an edited-away line
-        std::uint8_t textCheck;
-    };
-    static_assert(sizeof(LineTime) == 16);
-
-    static LineTime Stamp(const QString& line, std::int64_t now, std::int64_t blockMicros,
-                          std::size_t blockSize);
-    static bool Matches(const LineTime& time, const QString& text);
-    const LineTime* TimeOf(int userState) const;
-    void DropOldestFraction(double fraction);
-
     QStringList pending_;
-    std::vector<LineTime> pendingTimes_;
+    bool pollPending_ = false;
     bool flushScheduled_ = false;
-    std::deque<LineTime> times_;
-    std::uint32_t firstSerial_ = 0;  // serial of times_.front(), modulo 2^31
     bool inBlock_ = false;
     std::int64_t blockMicros_ = 0;
     std::size_t blockSize_ = 0;
-    MemoryBudget* budget_ = nullptr;
-    int budgetId_ = 0;
-    std::function<void(const QString&)> notice_;
-    std::uint64_t droppedLines_ = 0;
-    QString trimNotice_;
+    LogLineTimes times_;
+    LogTrim trim_;
     QList<QList<QAction*>> contextGroups_;
 };
 

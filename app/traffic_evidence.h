@@ -3,9 +3,9 @@
 #include <QObject>
 #include <memory>
 
+#include "app/memory_budget.h"
 #include "capture/capture_file_recorder.h"
 #include "capture/traffic_record.h"
-#include "protocol/memory_budget.h"
 
 class QAction;
 class QWidget;

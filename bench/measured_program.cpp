@@ -122,6 +122,11 @@ private:
             Send("timer-reset");
         } else if (command == "timer") {
             SendTimerLateness();
+        } else if (command == "hold-reset") {
+            StartHoldWatch();
+            Send("hold-reset");
+        } else if (command == "hold") {
+            Send("hold max_ms=" + Figure(Ms(longestHoldNs_)));
         } else if (command.rfind("fill ", 0) == 0) {
             fillLeft_ = std::atoll(command.c_str() + 5);
             fillStartNs_ = MonotonicNs();
@@ -146,6 +151,9 @@ private:
              " rss_kb=" + Figure(static_cast<long long>(ResidentKb())) +
              " peak_kb=" + Figure(static_cast<long long>(usage.ru_maxrss)) +
              " heap_bytes=" + Figure(static_cast<long long>(heap.uordblks + heap.hblkhd)) +
+             " heap_free=" + Figure(static_cast<long long>(heap.fordblks)) +
+             " mapped_bytes=" + Figure(static_cast<long long>(heap.hblkhd)) + " budget_bytes=" +
+             Figure(static_cast<long long>(Form1 ? Form1->EvidenceBudget().Total() : 0)) +
              " now_ms=" + Figure(Ms(MonotonicNs() - startNs_)));
     }
 
@@ -192,6 +200,25 @@ private:
              " max_late_ms=" + Figure(Ms(worst)));
     }
 
+    // A fine-grained timer on the window's thread: any firing later than its interval shows
+    // for how long something held the thread away from its event loop.
+    void StartHoldWatch() {
+        static constexpr int kTickMs = 10;
+        longestHoldNs_ = 0;
+        lastTickNs_ = MonotonicNs();
+        if (holdWatch_ == nullptr) {
+            holdWatch_ = new QTimer(this);
+            holdWatch_->setTimerType(Qt::PreciseTimer);
+            holdWatch_->setInterval(kTickMs);
+            connect(holdWatch_, &QTimer::timeout, this, [this] {
+                const std::int64_t now = MonotonicNs();
+                longestHoldNs_ = std::max(longestHoldNs_, now - lastTickNs_ - kTickMs * 1'000'000);
+                lastTickNs_ = now;
+            });
+        }
+        holdWatch_->start();
+    }
+
     // Lines go in as the engine adds them under traffic: one block's worth, then the event
     // loop runs (and paints) before the next, as it does between two received blocks.
     void FillStep() {
@@ -223,6 +250,9 @@ private:
     bool paintSeen_ = false;
     std::vector<std::int64_t> timerFirings_;
     std::size_t timerFrom_ = 0;
+    QTimer* holdWatch_ = nullptr;
+    std::int64_t lastTickNs_ = 0;
+    std::int64_t longestHoldNs_ = 0;
     long long fillLeft_ = 0;
     long long fillDone_ = 0;
     std::int64_t fillStartNs_ = 0;

@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string_view>
@@ -412,37 +415,132 @@ void MeasureFlood(const DriverOptions& options, ProgramFigures& figures) {
     if (!program.Quit()) figures.problems.push_back("flood: the program did not close cleanly");
 }
 
-// The flood for a long while under a small log budget: the resident size must level off.
-void MeasureBudgetFlood(const DriverOptions& options, ProgramFigures& figures) {
+// Reads what the program sends on a thread of its own and keeps when each poll arrived, so the
+// gaps are the device's view whatever the driver's own thread is waiting for.
+class PollWatch {
+public:
+    explicit PollWatch(int master) : master_(master), thread_([this] { Run(); }) {}
+    ~PollWatch() {
+        stop_ = true;
+        thread_.join();
+    }
+    PollWatch(const PollWatch&) = delete;
+    PollWatch& operator=(const PollWatch&) = delete;
+
+    // The longest time between two polls, or from the last one to now, since from.
+    double LongestGapMs(Clock::time_point from) {
+        std::lock_guard lock(mutex_);
+        Clock::time_point previous = from;
+        double longest = 0;
+        for (const Clock::time_point at : polls_) {
+            if (at < from) continue;
+            longest = std::max(longest, MsBetween(previous, at));
+            previous = at;
+        }
+        return std::max(longest, MsBetween(previous, Clock::now()));
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 50) != 1) continue;
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                std::this_thread::sleep_for(milliseconds(10));
+                continue;
+            }
+            const auto now = Clock::now();
+            std::lock_guard lock(mutex_);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == 0x0C) polls_.push_back(now);
+            }
+        }
+    }
+
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<Clock::time_point> polls_;
+    std::thread thread_;
+};
+
+// Status codes as fast as the line takes them, written only: the polls are PollWatch's.
+void FloodWrite(int master, long long& sent) {
+    pollfd p{master, POLLOUT, 0};
+    if (::poll(&p, 1, 10) != 1) return;
+    std::uint8_t chunk[4096];
+    for (std::size_t i = 0; i < sizeof chunk; ++i)
+        chunk[i] = static_cast<std::uint8_t>(0x20 + (sent + static_cast<long long>(i)) % 10);
+    const ssize_t n = ::write(master, chunk, sizeof chunk);
+    if (n > 0) sent += n;
+}
+
+// The flood for a long while under a log budget: the resident size must level off near the
+// budget, and trimming must neither hold the window's thread nor delay a poll.
+BudgetFigures MeasureBudgetFlood(const DriverOptions& options, int megabytes,
+                                 ProgramFigures& figures) {
+    BudgetFigures budget{megabytes, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
     PtyPair pty;
     Device(pty);
     const int master = pty.master();
     MeasuredProcess program(options, pty.slavePath(),
-                            {"NORVA_LOG_BUDGET_MB=" + std::to_string(options.budgetMegabytes)});
+                            {"NORVA_LOG_BUDGET_MB=" + std::to_string(megabytes)});
     program.AwaitPainted(figures);
     OpenPort(program);
     ListenFor(master, milliseconds(1000));
-    figures.budgetResidentIdleMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+    budget.residentIdleMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
 
+    PollWatch polls(master);
+    program.Ask("hold-reset", "hold-reset");
     long long sent = 0;
-    double largestLateKb = 0;
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(options.budgetSeconds);
+    // A line every few seconds on the driver's standard error: where the memory is going.
     auto nextSample = start + std::chrono::seconds(5);
     while (Clock::now() < end) {
         if (Clock::now() >= nextSample) {
             nextSample += std::chrono::seconds(5);
-            const double kb = program.Ask("usage", "usage", 60000).Get("rss_kb");
-            if (Clock::now() - start > (end - start) / 2)
-                largestLateKb = std::max(largestLateKb, kb);
+            const Reply sample = program.Ask("usage", "usage", 60000);
+            std::fprintf(stderr,
+                         "budget %d MB, %3.0f s: resident %.1f MB (peak %.1f MB), counted %.1f MB, "
+                         "heap in use %.1f MB, heap free %.1f MB, mapped %.1f MB\n",
+                         megabytes, MsBetween(start, Clock::now()) / 1000,
+                         sample.Get("rss_kb") / 1024, sample.Get("peak_kb") / 1024,
+                         sample.Get("budget_bytes") / 1048576,
+                         (sample.Get("heap_bytes") - sample.Get("mapped_bytes")) / 1048576,
+                         sample.Get("heap_free") / 1048576, sample.Get("mapped_bytes") / 1048576);
         }
-        FloodStep(master, sent);
+        FloodWrite(master, sent);
     }
-    const double handled = AwaitHandled(program, master, sent);
-    figures.budgetLinesPerSecond = handled / (MsBetween(start, Clock::now()) / 1000.0);
-    figures.budgetResidentMaxMb = largestLateKb / 1024.0;
-    figures.budgetResidentEndMb = program.Ask("usage", "usage").Get("rss_kb") / 1024.0;
+    double handled = 0;
+    const auto giveUp = Clock::now() + std::chrono::seconds(120);
+    while (Clock::now() < giveUp) {
+        handled = program.Ask("engine", "engine", 60000).Get("bytes");
+        if (handled >= double(sent)) break;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    budget.linesPerSecond = handled / (MsBetween(start, Clock::now()) / 1000.0);
+    budget.longestPollGapMs = polls.LongestGapMs(start);
+    budget.longestHoldMs = program.Ask("hold", "hold").Get("max_ms");
+    const Reply usage = program.Ask("usage", "usage");
+    budget.residentEndMb = usage.Get("rss_kb") / 1024.0;
+    budget.residentPeakMb = usage.Get("peak_kb") / 1024.0;
     if (!program.Quit()) figures.problems.push_back("budget: the program did not close cleanly");
+    return budget;
+}
+
+void MeasureBudgetFloods(const DriverOptions& options, ProgramFigures& figures) {
+    for (const int megabytes : options.budgetMegabytes) {
+        try {
+            figures.budgets.push_back(MeasureBudgetFlood(options, megabytes, figures));
+        } catch (const std::exception& error) {
+            figures.budgets.push_back({megabytes, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN});
+            figures.problems.push_back("budget " + std::to_string(megabytes) +
+                                       " MB: " + error.what());
+        }
+    }
 }
 
 // The log pane's memory for each line, with the lines added as the engine adds them.
@@ -483,8 +581,9 @@ ProgramFigures MeasureProgram(const DriverOptions& options) {
 
     using Measurement = void (*)(const DriverOptions&, ProgramFigures&);
     const std::pair<const char*, Measurement> measurements[] = {
-        {"start-up", MeasureStartups}, {"idle", MeasureIdle},        {"latency", MeasureLatency},
-        {"flood", MeasureFlood},       {"memory", MeasureLogMemory}, {"budget", MeasureBudgetFlood},
+        {"start-up", MeasureStartups}, {"idle", MeasureIdle},
+        {"latency", MeasureLatency},   {"flood", MeasureFlood},
+        {"memory", MeasureLogMemory},  {"budget", MeasureBudgetFloods},
     };
     // One at a time: each has the machine to itself, as far as this driver is concerned.
     for (const auto& [name, measure] : measurements) {

@@ -18,9 +18,20 @@ struct DriverOptions {
     int trials = 200;         // answer latency
     long lines = 1'000'000;   // log pane memory
     int startups = 5;         // start-ups of their own, besides those of the other measurements
-    int budgetSeconds = 600;  // the flood under a small log budget
-    int budgetMegabytes = 200;
+    int budgetSeconds = 180;  // the flood under each log budget
+    std::vector<int> budgetMegabytes = {60, 200, 1000};
     std::vector<std::string> only;  // names of the measurements to take; empty: all
+};
+
+// The flood under one log budget.
+struct BudgetFigures {
+    int megabytes = 0;
+    double linesPerSecond;
+    double residentIdleMb;    // the same program before the flood
+    double residentPeakMb;    // the process's peak (VmHWM) by the end of the flood
+    double residentEndMb;     // once every byte sent was handled
+    double longestPollGapMs;  // between two polls as the device received them, flood included
+    double longestHoldMs;     // the window's thread kept from its event loop
 };
 
 // What one run of the whole-program measurements found; NaN where a measurement failed.
@@ -44,10 +55,7 @@ struct ProgramFigures {
     double floodBytesLost;  // sent and not logged as a status line
     double floodTimerLateMs;
     double floodResidentMb;
-    double budgetLinesPerSecond;  // flood under the budget
-    double budgetResidentMaxMb;   // largest resident size seen in its second half
-    double budgetResidentEndMb;
-    double budgetResidentIdleMb;  // the same program before the flood
+    std::vector<BudgetFigures> budgets;  // in the order of DriverOptions::budgetMegabytes
     double bytesPerLogLine;
     double heapBytesPerLogLine;
     std::vector<std::string> problems;

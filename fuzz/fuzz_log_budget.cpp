@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/memory_budget.h"
 #include "fuzz/fuzz_check.h"
-#include "protocol/memory_budget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -35,9 +35,13 @@ public:
     virtual int EscrowSetting() const = 0;
     // A problem the operator should see without a modal box, reception going on.
     virtual void ShowTransientProblem(std::string_view text) = 0;
+    // The line appended last stands for a command byte that did not go out. Only shown: no
+    // command acts on it.
+    virtual void LastLineNotWritten() {}
 };
 
-// Writes one command byte to the port; true when it went out. Nobody looks at the result.
+// Writes one command byte to the port; true when it went out. No command acts on the result;
+// the log notes a byte that did not go out.
 using ByteSender = std::function<bool(std::uint8_t)>;
 
 }  // namespace norva

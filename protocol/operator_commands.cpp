@@ -54,7 +54,7 @@ void OperatorCommands::Poll() {
     if (PollPermitted != 1) return;
     // The one command whose line goes before its byte.
     window_.AppendLogLine(wire::SentLine(wire::kPoll));
-    send_(wire::kPoll);
+    if (!send_(wire::kPoll)) window_.LastLineNotWritten();
 }
 
 }  // namespace norva

@@ -5,8 +5,9 @@
 namespace norva {
 
 void SendAndLog(EngineWindow& window, const ByteSender& send, std::uint8_t command) {
-    send(command);
+    const bool written = send(command);
     window.AppendLogLine(wire::SentLine(command));
+    if (!written) window.LastLineNotWritten();
 }
 
 void DisableDecisionButtons(EngineWindow& window) {

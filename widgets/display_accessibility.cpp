@@ -72,6 +72,8 @@ StateLabel::StateLabel(QWidget* parent) : QLabel(parent) {
 void StateLabel::SetState(const QString& text) {
     if (text == this->text()) return;
     setText(text);
+    // Screen readers speak a label's name and description, not its value: the state goes in both.
+    setAccessibleDescription(text);
     if (QAccessible::isActive()) {
         QAccessibleValueChangeEvent event(this, text);
         QAccessible::updateAccessibility(&event);

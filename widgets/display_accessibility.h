@@ -5,7 +5,7 @@
 namespace norva {
 
 // A label whose text is a state, such as the link indicator: assistive technology reads its
-// accessible name and its text as the value.
+// accessible name, and its text as the value and the description.
 class StateLabel : public QLabel {
     Q_OBJECT
 

@@ -4,11 +4,12 @@
 #include <QTest>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QTextBlock>
 
+#include "app/memory_budget.h"
 #include "app/protocol_log_pane.h"
-#include "protocol/memory_budget.h"
 
 namespace {
 
@@ -157,6 +158,10 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(pane_->toPlainText(),
                  QStringLiteral("Send      [0x0C] note\ntyped\nReceive [0x3E]"));
+        // Undo never takes traffic, nor anything else, out of the log.
+        QTest::keyClick(pane_, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_->toPlainText(),
+                 QStringLiteral("Send      [0x0C] note\ntyped\nReceive [0x3E]"));
     }
 
     // However the bar decides to spare repaints, what is on the screen is what a fresh paint of
@@ -272,36 +277,56 @@ private slots:
         }
     }
 
-    // A flood under a small budget: trimmed in chunks, newest lines intact and in order, one
-    // notice per trim with the count since Clear Memo, the operator's line whole or gone, and a
-    // scrolled-up view still on the same line.
-    void floodIsTrimmedToTheBudget() {
+    // A flood under a small budget, following the end or scrolled up: the oldest lines go in
+    // pieces, no turn of the event loop dropping more than a piece and what came in since the
+    // last. Newest lines intact and in order, the operator's line whole or gone, the notice
+    // counting since Clear Memo, a scrolled-up view still on its line.
+    void floodIsTrimmedInPieces_data() {
+        QTest::addColumn<bool>("scrolledUp");
+        QTest::newRow("following the end") << false;
+        QTest::newRow("scrolled up") << true;
+    }
+
+    void floodIsTrimmedInPieces() {
+        QFETCH(bool, scrolledUp);
         norva::MemoryBudget budget(1024 * 1024);
         QStringList notices;
         pane_->AttachBudget(&budget, [&notices](const QString& text) { notices << text; });
+        const norva::LogTrim& trim = pane_->Trim();
         pane_->AppendLine(QStringLiteral("Send      [0x0C] 0"));
         pane_->FlushLog();
         QTextCursor end(pane_->document());
         end.movePosition(QTextCursor::End);
         end.insertText(QStringLiteral("\ntyped by the operator"));
         QScrollBar* bar = pane_->verticalScrollBar();
-        int serial = 1;
         QString topBefore;
-        int trimsSeen = 0;
-        while (serial < 30000) {
-            for (int i = 0; i < 1000; ++i, ++serial)
+        int serial = 1;
+        std::uint64_t appendedSinceDrop = 0;
+        const auto turn = [&] {
+            const std::uint64_t before = trim.droppedLines();
+            QCoreApplication::processEvents();
+            const std::uint64_t dropped = trim.droppedLines() - before;
+            if (dropped == 0) return true;
+            const bool withinPiece = dropped <= norva::LogTrim::kPieceLines + appendedSinceDrop;
+            appendedSinceDrop = 0;
+            return withinPiece;
+        };
+        for (int turns = 0; serial < 30000; ++turns) {
+            for (int i = 0; i < 500; ++i, ++serial)
                 pane_->AppendLine(QStringLiteral("Send      [0x0C] %1").arg(serial));
-            pane_->FlushLog();
-            QVERIFY(budget.Total() <= budget.limit());
-            if (notices.size() == 2 && trimsSeen == 1) {
+            appendedSinceDrop += 500;
+            QVERIFY2(turn(), qPrintable(QStringLiteral("turn %1").arg(turns)));
+            if (scrolledUp && topBefore.isEmpty() && trim.droppedLines() > 0) {
                 bar->setValue(bar->maximum() - 500);
                 topBefore = pane_->cursorForPosition(QPoint(2, 2)).block().text();
             }
-            trimsSeen = int(notices.size());
         }
-        QVERIFY(notices.size() >= 3);
+        for (QDeadlineTimer deadline(5000); trim.linesToDrop() > 0 && !deadline.hasExpired();)
+            QVERIFY(turn());
+        QCOMPARE(trim.linesToDrop(), 0u);
+        QVERIFY(budget.Total() <= budget.limit());
+
         const QStringList lines = pane_->toPlainText().split(u'\n');
-        // Every line left is whole, the operator's among them or not at all, the rest in order.
         int expected = QStringView(lines.front()).mid(17).toInt();
         QVERIFY(expected > 0);
         for (const QString& line : lines) {
@@ -316,8 +341,8 @@ private slots:
         QCOMPARE(notices.back(), QStringLiteral("Log: oldest %1 lines dropped to stay within 1 MB")
                                      .arg(QLocale(QLocale::English).toString(dropped)));
         QVERIFY(pane_->LineToolTip(0).startsWith(notices.back() + u'\n'));
-        QVERIFY(!topBefore.isEmpty());
-        if (lines.contains(topBefore))
+        QCOMPARE(bar->value() == bar->maximum(), !scrolledUp);
+        if (scrolledUp && lines.contains(topBefore))
             QCOMPARE(pane_->cursorForPosition(QPoint(2, 2)).block().text(), topBefore);
 
         pane_->ClearLog();

@@ -9,9 +9,9 @@
 
 #include <cstdlib>
 
+#include "app/memory_budget.h"
 #include "app/startup.h"
 #include "modal_watcher.h"
-#include "protocol/memory_budget.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "temp_cwd.h"
@@ -128,7 +128,7 @@ private slots:
         for (int i = 0; i < 8000; ++i)
             Form1->AppendLogLine("Receive [0x20]");
         Form1->FlushLog();
-        QVERIFY(Form1->StatusBar1->PanelText(3).startsWith(QStringLiteral("Log: oldest ")));
+        QTRY_VERIFY(Form1->StatusBar1->PanelText(3).startsWith(QStringLiteral("Log: oldest ")));
         QVERIFY(Form1->StatusBar1->PanelText(3).endsWith(
             QStringLiteral(" lines dropped to stay within 1 MB")));
         Form1->BitBtn1Click();

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 #include "scoped_env.h"
 
 using norva::MemoryBudget;

@@ -1,4 +1,4 @@
-#include "protocol/memory_budget.h"
+#include "app/memory_budget.h"
 
 #include <unistd.h>
 
