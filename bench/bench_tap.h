@@ -21,7 +21,7 @@ TapOrderFigures MeasureTapOrder(int rounds);
 
 // The tap's processor time against norva-cli's own for the same traffic: the simulator soaking
 // at 2 notes a second on its simulated Y-cable, norva-cli as the host taking every note, the
-// tap listening, all three processes of their own for `seconds`.
+// tap listening, all three processes of their own, for `seconds` once both are under way.
 struct TapSoakFigures {
     double seconds = 0;
     double tapCpuMs = 0;
