@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 
 #include "link/com_thread.h"
@@ -81,11 +83,20 @@ std::string ItemLabel(const std::string& portName) {
 AcceptorLink::AcceptorLink(EngineWindow& front, PortHandle& port, QObject* parent)
     : QObject(parent),
       port_(port),
-      inbox_([this] {
-          QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
-      }),
       engine_(front, [this](std::uint8_t b) { return Send(b); }),
-      commands_(front, [this](std::uint8_t b) { return Send(b); }) {}
+      commands_(front, [this](std::uint8_t b) { return Send(b); }) {
+    // The receive thread only makes the inbox's descriptor readable; the taking happens here,
+    // on this thread's event loop, which sees it readable again on the next turn while blocks
+    // are left.
+    if (inbox_.wakeDescriptor() >= 0) {
+        auto* wake = new QSocketNotifier(inbox_.wakeDescriptor(), QSocketNotifier::Read, this);
+        connect(wake, &QSocketNotifier::activated, this, &AcceptorLink::DrainInbox);
+    } else {
+        auto* look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, &AcceptorLink::DrainInbox);
+        look->start(kDrainFallbackMs);
+    }
+}
 
 AcceptorLink::~AcceptorLink() {
     // The receive thread hands blocks to this object's inbox; it must not outlive it.
@@ -208,8 +219,6 @@ void AcceptorLink::DrainInbox() {
     // A batch at a time, so that a flood cannot hold off the polling timer and the operator's
     // clicks; the rest waits for the next turn of the event loop.
     HandleBlocks(inbox_.Take(kDrainBatchBytes));
-    if (!inbox_.Empty())
-        QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
 }
 
 void AcceptorLink::HandleBlocks(const std::vector<Block>& blocks) {

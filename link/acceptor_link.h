@@ -67,6 +67,8 @@ public:
     static constexpr int kReopenFallbackMs = 2000;
     // How soon a device that is there but would not open is tried again.
     static constexpr int kReopenRetryMs = 250;
+    // How often the inbox is looked at when the system gave it no wake descriptor.
+    static constexpr int kDrainFallbackMs = 20;
 
 signals:
     // A block batch was handled: the front may show the lines now.
