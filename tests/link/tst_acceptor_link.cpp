@@ -228,29 +228,23 @@ private slots:
         QCOMPARE(reasonFor(missing), missing + ": no such device");
         QCOMPARE(reasonFor("/dev/null"), std::string("/dev/null: not a serial device"));
 
-        int ready[2];
-        QCOMPARE(::pipe(ready), 0);
-        const pid_t holder = ::fork();
-        if (holder == 0) {
+        ChildProcess holder([&](int report) {
             ::close(pty.master());
             ::close(pty.slave());
             ::prctl(PR_SET_NAME, "slaveholder");
             const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
-            (void)!::write(ready[1], "r", 1);
+            ChildProcess::Tell(report, fd >= 0 ? "r" : "f");
             ::pause();
-            ::_exit(fd >= 0 ? 0 : 1);
-        }
-        char byte = 0;
-        QCOMPARE(::read(ready[0], &byte, 1), ssize_t{1});
-        const std::string busy =
-            pty.slavePath() + ": busy, in use by slaveholder (pid " + std::to_string(holder) + ")";
+        });
+        QCOMPARE(holder.Report(), std::string("r"));
+        const std::string busy = pty.slavePath() + ": busy, in use by slaveholder (pid " +
+                                 std::to_string(holder.pid()) + ")";
         QCOMPARE(reasonFor(pty.slavePath()), busy);
         const std::vector<std::string> saved = norva::UucpLockFolders();
         norva::UucpLockFolders().clear();
         QCOMPARE(reasonFor(pty.slavePath()), busy);
         norva::UucpLockFolders() = saved;
-        ::kill(holder, SIGKILL);
-        ::waitpid(holder, nullptr, 0);
+        holder.Kill();
         QCOMPARE(reasonFor(pty.slavePath()), std::string("opened"));
         link.Close();
 
@@ -280,26 +274,20 @@ private slots:
         PtyPair pty;
         Map("NORVA_COM1", pty.slavePath());
         // The bench holds the port in a child: this process plays the device on the master.
-        int ready[2];
-        QCOMPARE(::pipe(ready), 0);
-        const pid_t bench = ::fork();
-        if (bench == 0) {
+        ChildProcess bench([&](int report) {
             ::close(pty.master());
             ::prctl(PR_SET_NAME, "bench");
             norva::PortHandle held;
-            const int code = norva::OpenComPort(&held, "COM1", "9600,E,8,1");
-            (void)!::write(ready[1], code == norva::kOpened ? "o" : "f", 1);
+            const norva::OpenResult opened = norva::OpenPort(&held, "COM1", "9600,E,8,1");
+            ChildProcess::Tell(report, opened.code == norva::kOpened ? "o" : opened.outcome.text());
             ::pause();
-            ::_exit(0);
-        }
-        char byte = 0;
-        QCOMPARE(::read(ready[0], &byte, 1), ssize_t{1});
-        QCOMPARE(byte, 'o');
+        });
+        QCOMPARE(bench.Report(), std::string("o"));
         const std::string lockFile =
             cwd.path().toStdString() + "/lock/" + norva::LockFileName(pty.slavePath());
-        QCOMPARE(std::stoi(ReadFileBytes(lockFile)), int(bench));
+        QCOMPARE(std::stoi(ReadFileBytes(lockFile)), int(bench.pid()));
         const std::string expected =
-            pty.slavePath() + ": busy, in use by bench (pid " + std::to_string(bench) + ")";
+            pty.slavePath() + ": busy, in use by bench (pid " + std::to_string(bench.pid()) + ")";
         for (bool withLockFolders : {true, false}) {
             if (!withLockFolders) norva::UucpLockFolders().clear();
             norva::PortHandle second;
@@ -307,8 +295,7 @@ private slots:
             QCOMPARE(refused.code, norva::kOpenFailed);
             QCOMPARE(refused.outcome.text(), expected);
         }
-        ::kill(bench, SIGKILL);
-        ::waitpid(bench, nullptr, 0);
+        bench.Kill();
         // Its lock is stale now and is taken over, then removed when the port is let go.
         norva::UucpLockFolders() = {cwd.path().toStdString() + "/lock"};
         norva::PortHandle port;

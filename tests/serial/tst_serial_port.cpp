@@ -12,6 +12,7 @@
 #include <map>
 #include <thread>
 
+#include "child_process.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -298,14 +299,10 @@ private slots:
     // terminal, interrupted by SIGTTOU) still count as an open, with the reason as a warning.
     void refusedLineSettingsStillOpen() {
         PtyPair pty;
-        int report[2];
-        QCOMPARE(::pipe(report), 0);
-        const pid_t leader = ::fork();
-        if (leader == 0) {
+        ChildProcess leader([&](int report) {
             ::setsid();
             if (::ioctl(pty.slave(), TIOCSCTTY, 0) != 0) ::_exit(2);
-            const pid_t background = ::fork();
-            if (background == 0) {
+            ChildProcess background([&](int) {
                 ::setpgid(0, 0);
                 struct sigaction interrupt {};
                 interrupt.sa_handler = [](int) {};
@@ -315,25 +312,19 @@ private slots:
                 const std::string text = std::to_string(result.code) + " " +
                                          std::to_string(result.outcome.osError()) + " " +
                                          result.outcome.text();
-                (void)!::write(report[1], text.data(), text.size());
+                ChildProcess::Tell(report, text);
                 ::signal(SIGTTOU, SIG_IGN);
                 CloseComPort(&port);
-                ::_exit(0);
-            }
-            int status = 0;
-            ::waitpid(background, &status, 0);
+            });
+            ::close(report);
+            const int status = background.Wait();
             ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
-        }
-        ::close(report[1]);
-        char text[512] = {};
-        const ssize_t n = ::read(report[0], text, sizeof text - 1);
-        ::close(report[0]);
-        int status = 0;
-        ::waitpid(leader, &status, 0);
-        QVERIFY(n > 0);
-        QCOMPARE(std::string(text), std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
-                                        pty.slavePath() + ": line settings refused (" +
-                                        std::strerror(EINTR) + ")");
+        });
+        const std::string text = leader.Report();
+        QVERIFY(ChildProcess::ExitedWith(leader.Wait(), 0));
+        QCOMPARE(text, std::to_string(kOpened) + " " + std::to_string(EINTR) + " " +
+                           pty.slavePath() + ": line settings refused (" + std::strerror(EINTR) +
+                           ")");
 
         // Even parity, which a pseudo-terminal does not keep, is no refusal there.
         PortHandle port;
@@ -394,15 +385,11 @@ private slots:
         QCOMPARE(OpenComPort(&first, "COM7", "9600,E,8,1"), kOpened);
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpenFailed);
         QVERIFY(QFile::exists(lock));  // the refused handle leaves the holder's lock alone
-        const pid_t child = ::fork();
-        if (child == 0) {
-            PortHandle other;
-            ::_exit(OpenComPort(&other, "COM7", "9600,E,8,1"));
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), kOpenFailed);
+        ChildProcess other([](int) {
+            PortHandle port;
+            ::_exit(OpenComPort(&port, "COM7", "9600,E,8,1"));
+        });
+        QVERIFY(ChildProcess::ExitedWith(other.Wait(), kOpenFailed));
         ReleaseComPort(&first);
         QVERIFY(!QFile::exists(lock));
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpened);
