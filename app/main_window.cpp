@@ -9,6 +9,7 @@
 
 #include "app/window_constants.h"
 #include "billvalues/bill_values.h"
+#include "link/com_thread.h"
 #include "serial/com_port.h"
 #include "widgets/window_look.h"
 
@@ -54,6 +55,7 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       link_(*this),
       evidenceBudget_(norva::LogBudgetBytes()) {
+    link_.PublishReceiveThread(ComThread);
     CreateControls();
     SetTabOrder();
     ConnectHandlers();

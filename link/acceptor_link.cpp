@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "link/com_thread.h"
 #include "serial/comm_ini.h"
 
 namespace norva {
@@ -133,6 +132,12 @@ QString AcceptorLink::LineText(const char* what) const {
     return QString::fromStdString(port + identity_.devicePath + " ") + QLatin1String(what);
 }
 
+// Afterwards no thread of this link touches the port.
+void AcceptorLink::StopReceiveThread() {
+    if (published_ != nullptr && *published_ == receiver_.get()) *published_ = nullptr;
+    receiver_.reset();
+}
+
 void AcceptorLink::StopReceiving() {
     // Only one receive thread, and none that could use the port after its release: stop it,
     // then handle what it already read while the port it came from is still open.
@@ -185,9 +190,10 @@ void AcceptorLink::Close() {
 }
 
 void AcceptorLink::StartReceiving() {
-    ComThread = std::make_unique<RS232>(
+    receiver_ = std::make_unique<RS232>(
         port_, [this](const ReceivePass& pass) { ReceiveBlock(pass, inbox_); },
         [this](const ReceivePass& pass) { WaitForDevice(pass); });
+    if (published_ != nullptr) *published_ = receiver_.get();
 }
 
 // On the receive thread. The dead descriptor goes at once: while it stays open the kernel

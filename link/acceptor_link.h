@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,11 @@ struct SelectionOutcome {
     std::string devicePath;
 };
 
-// The serial link: the port, the receive thread in the ComThread slot, the inbox and its drain,
-// the engine and the operator's commands, whose bytes go to the port held here. It waits for a
-// device that went away and reopens it when it is back. Lives on the thread that runs the
-// engine (the window's, or a command line's); it reports through signals and never shows
-// anything itself.
+// The serial link: the port, its own receive thread, the inbox and its drain, the engine and the
+// operator's commands, whose bytes go to the port held here; links on ports of their own run side
+// by side. It waits for a device that went away and reopens it when it is back. Lives on the
+// thread that runs the engine (the window's, or a command line's); it reports through signals and
+// never shows anything itself.
 class AcceptorLink : public QObject {
     Q_OBJECT
 
@@ -46,6 +47,10 @@ public:
     SelectionOutcome OpenDirect(const std::string& portName, const std::string& devicePath);
     // Stops receiving and releases the port; blocks already read are still handled.
     void Close();
+
+    // Names this link's receive thread in the slot while it runs (the window's link: ComThread).
+    void PublishReceiveThread(RS232*& slot) { published_ = &slot; }
+    bool receiving() const { return receiver_ != nullptr; }
 
     OperatorCommands& Commands() { return commands_; }
     const ProtocolEngine& Engine() const { return engine_; }
@@ -85,6 +90,7 @@ private:
                              const OpenResult& opened);
     void DrainInbox();
     void HandleBlocks(const std::vector<Block>& blocks);
+    void StopReceiveThread();
     void StopReceiving();
     void StartReceiving();
     void WaitForDevice(const ReceivePass& pass);
@@ -94,6 +100,8 @@ private:
 
     PortHandle& port_;
     BlockInbox inbox_;
+    std::unique_ptr<RS232> receiver_;
+    RS232** published_ = nullptr;
     ProtocolEngine engine_;
     OperatorCommands commands_;
     std::vector<TrafficSink*> sinks_;

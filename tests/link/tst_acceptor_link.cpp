@@ -206,10 +206,42 @@ private slots:
             });
             QVERIFY2(ms < 1000, step);
             QVERIFY(!link.waitingForDevice());
-            QCOMPARE(ComThread != nullptr, std::string(step) == "selection");
+            QCOMPARE(link.receiving(), std::string(step) == "selection");
             device.Plug();
         }
         QCOMPARE(gone.count(), 2);
+    }
+
+    // Two links side by side, each on its own port with its own receive thread: each answers its
+    // own device while the other runs, and one going leaves the other receiving and the
+    // window's slot alone.
+    void twoLinksSideBySide() {
+        PtyPair a;
+        PtyPair b;
+        RecordingWindow windowA;
+        RecordingWindow windowB;
+        AcceptorLink linkA(windowA);
+        linkA.PublishReceiveThread(ComThread);
+        norva::PortHandle portB;
+        auto linkB = std::make_unique<AcceptorLink>(windowB, portB);
+        QCOMPARE(linkA.OpenDirect("", a.slavePath()).kind, SelectionOutcome::Kind::Opened);
+        QCOMPARE(linkB->OpenDirect("", b.slavePath()).kind, SelectionOutcome::Kind::Opened);
+        QCOMPARE(norva::RS232::LiveCount(), 2);
+        const norva::RS232* windowsThread = ComThread;
+        QVERIFY(windowsThread != nullptr);
+        a.Write({0x80, 0x8F});
+        b.Write({0x80, 0x8F});
+        QCOMPARE(Answered(a, 1), Bytes{0x02});
+        QCOMPARE(Answered(b, 1), Bytes{0x02});
+        QCOMPARE(windowA.enableCaption, std::string("Enable BA"));
+        QCOMPARE(windowB.enableCaption, std::string("Enable BA"));
+        linkB.reset();
+        QCOMPARE(norva::RS232::LiveCount(), 1);
+        QCOMPARE(ComThread, windowsThread);
+        a.Write({0xA1});
+        QCOMPARE(Answered(a, 1), Bytes{0x02});
+        linkA.Close();
+        QCOMPARE(ComThread, nullptr);
     }
 
     // Each reason for a refused open, made for real; the held device is held by another process
