@@ -83,7 +83,15 @@ AcceptorLink::AcceptorLink(EngineWindow& front, PortHandle& port, QObject* paren
     : QObject(parent),
       port_(port),
       engine_(front, [this](std::uint8_t b) { return Send(b); }),
-      commands_(front, [this](std::uint8_t b) { return Send(b); }) {
+      commands_(front, [this](std::uint8_t b) { return Send(b); }),
+      pollTimer_(new QTimer(this)) {
+    pollTimer_->setInterval(kPollIntervalMs);
+    connect(pollTimer_, &QTimer::timeout, this, [this] {
+        if (pollHandler_)
+            pollHandler_();
+        else
+            commands_.Poll();
+    });
     // The receive thread only makes the inbox's descriptor readable; the taking happens here,
     // on this thread's event loop, which sees it readable again on the next turn while blocks
     // are left.

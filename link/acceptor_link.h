@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "protocol/operator_commands.h"
 #include "protocol/traffic_sink.h"
 #include "serial/com_port.h"
+
+class QTimer;
 
 namespace norva {
 
@@ -52,6 +55,12 @@ public:
     void PublishReceiveThread(RS232*& slot) { published_ = &slot; }
     bool receiving() const { return receiver_ != nullptr; }
 
+    // The poll timer, the one for every front: stopped until a front starts it, and firing every
+    // kPollIntervalMs unless a front sets another interval. Each firing runs the poll handler,
+    // which is the poll command (sent only while polling is permitted) unless a front sets one.
+    QTimer* PollTimer() const { return pollTimer_; }
+    void SetPollHandler(std::function<void()> handler) { pollHandler_ = std::move(handler); }
+
     OperatorCommands& Commands() { return commands_; }
     const ProtocolEngine& Engine() const { return engine_; }
 
@@ -65,6 +74,7 @@ public:
     const std::string& devicePath() const { return identity_.devicePath; }
     bool waitingForDevice() const { return waiting_; }
 
+    static constexpr int kPollIntervalMs = 1500;
     // Received bytes handled in one turn of the event loop, at most (plus one block).
     static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
     // A device that went away is looked for whenever its folder changes, and at least this
@@ -104,6 +114,8 @@ private:
     RS232** published_ = nullptr;
     ProtocolEngine engine_;
     OperatorCommands commands_;
+    QTimer* pollTimer_;
+    std::function<void()> pollHandler_;
     std::vector<TrafficSink*> sinks_;
     PortIdentity identity_;
     std::string label_;  // "Com1"

@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -242,6 +243,20 @@ private slots:
         QCOMPARE(Answered(a, 1), Bytes{0x02});
         linkA.Close();
         QCOMPARE(ComThread, nullptr);
+    }
+
+    // The link's poll timer, stopped until a front starts it, polls the port with the poll
+    // command when the front sets no handler of its own.
+    void pollTimerPollsThePort() {
+        PtyPair pty;
+        RecordingWindow window;
+        AcceptorLink link(window);
+        QCOMPARE(link.OpenDirect("", pty.slavePath()).kind, SelectionOutcome::Kind::Opened);
+        QVERIFY(!link.PollTimer()->isActive());
+        QCOMPARE(link.PollTimer()->interval(), 1500);
+        link.PollTimer()->start(5);
+        QCOMPARE(Answered(pty, 2), (Bytes{0x0C, 0x0C}));
+        link.Close();
     }
 
     // Each reason for a refused open, made for real; the held device is held by another process

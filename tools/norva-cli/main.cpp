@@ -111,10 +111,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     QObject::connect(&link, &AcceptorLink::BlocksHandled, [] { std::fflush(stdout); });
-    QTimer pollTimer;
-    QObject::connect(&pollTimer, &QTimer::timeout,
-                     [&] { asOperator([&] { link.Commands().Poll(); }); });
-    if (o.pollMs > 0) pollTimer.start(o.pollMs);
+    link.SetPollHandler([&] { asOperator([&] { link.Commands().Poll(); }); });
+    if (o.pollMs > 0) link.PollTimer()->start(o.pollMs);
     std::uint64_t rejectedByPolicy = 0;
     front.onDecisionAwaited = [&] {
         QTimer::singleShot(o.decisionDelayMs, &link, [&] {
