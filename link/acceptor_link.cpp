@@ -1,71 +1,18 @@
 #include "link/acceptor_link.h"
 
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 
 #include "serial/comm_ini.h"
+#include "serial/device_discovery.h"
 
 namespace norva {
 
 namespace {
-
-// Wakes when something is made or changed in the folder of a path, or in its nearest existing
-// ancestor while that folder is gone too, so that waiting for a device costs no wake-ups.
-class FolderWatch {
-public:
-    explicit FolderWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        Rearm(path);
-    }
-    ~FolderWatch() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-
-    // -1 when inotify is not to be had: the fallback interval then does the looking.
-    int fd() const { return fd_; }
-
-    // Takes the pending events, and moves the watch when the nearest existing folder changed.
-    void Rearm(const std::string& path) {
-        if (fd_ < 0) return;
-        alignas(inotify_event) char events[4096];
-        for (ssize_t n; (n = ::read(fd_, events, sizeof events)) > 0;) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->wd == watch_ && (event->mask & IN_IGNORED)) watch_ = -1;
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-        const std::string folder = NearestFolder(path);
-        if (watch_ >= 0 && folder == folder_) return;
-        if (watch_ >= 0) (void)::inotify_rm_watch(fd_, watch_);
-        folder_ = folder;
-        watch_ = ::inotify_add_watch(
-            fd_, folder_.c_str(),
-            IN_CREATE | IN_ATTRIB | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
-    }
-
-private:
-    static std::string NearestFolder(std::string path) {
-        for (;;) {
-            const auto slash = path.rfind('/');
-            if (slash == std::string::npos) return ".";
-            path.resize(slash == 0 ? 1 : slash);
-            struct stat st {};
-            if (path == "/" || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return path;
-        }
-    }
-
-    int fd_;
-    int watch_ = -1;
-    std::string folder_;
-};
 
 bool PathExists(const std::string& path) {
     struct stat st {};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
 #include "protocol/engine.h"
 #include "protocol/engine_window.h"
 #include "protocol/operator_commands.h"

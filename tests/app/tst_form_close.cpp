@@ -11,7 +11,7 @@
 #include "app/startup.h"
 #include "link/com_thread.h"
 #include "modal_watcher.h"
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"

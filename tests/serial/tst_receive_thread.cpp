@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "process_cpu.h"
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"

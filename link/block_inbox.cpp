@@ -1,4 +1,4 @@
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
