@@ -11,6 +11,7 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "modal_watcher.h"
 #include "process_cpu.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
@@ -101,4 +102,5 @@ private:
     PtyPair pty_;
     PortMapping mapping_;
     ShownWindows windows_;
+    StrayBoxes strays_;  // a refused open shows a box; ready() then says false at once
 };

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "app/startup.h"
+#include "modal_watcher.h"
 #include "port_fixture.h"
 #include "protocol/shared_state.h"
 #include "serial/com_port.h"
@@ -110,10 +111,13 @@ class EndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { strays_ = std::make_unique<StrayBoxes>(); }
     // A test that stopped half-way leaves no window polling a port for the next one.
     void cleanup() {
+        const QStringList strays = std::exchange(strays_, {})->texts;
         if (Form1 != nullptr) DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
+        QVERIFY2(strays.isEmpty(), qPrintable(strays.join('\n')));
     }
 
     void scriptedSession() {
@@ -277,6 +281,9 @@ private slots:
         DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
     }
+
+private:
+    std::unique_ptr<StrayBoxes> strays_;
 };
 
 QTEST_MAIN(EndToEndTest)

@@ -26,12 +26,15 @@ private slots:
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         Form1->Timer1->stop();  // polls would only add noise on the line
+        strays_ = std::make_unique<StrayBoxes>();
     }
     void cleanup() {
+        const QStringList strays = std::exchange(strays_, {})->texts;
         DestroyWindows();
         QCOMPARE(norva::RS232::LiveCount(), 0);
         norva::ReleaseComPort(&norva::ComHandle);
         cwd_.reset();
+        QVERIFY2(strays.isEmpty(), qPrintable(strays.join('\n')));
     }
 
     void pickOpensWritesAndAnswers() {
@@ -232,6 +235,7 @@ private slots:
 
 private:
     std::unique_ptr<TempCwd> cwd_;
+    std::unique_ptr<StrayBoxes> strays_;
 };
 
 QTEST_MAIN(PortSelectionTest)
