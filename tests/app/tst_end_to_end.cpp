@@ -137,8 +137,7 @@ private slots:
         TypeInto(Form1->ComboBox1, "Com1");
         QVERIFY(norva::ComHandle.IsOpen());
 
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(),
-                                  QString::fromLatin1(norva::kEnableBaCaption.data()), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 5000);
         QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
 
         QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn6->isEnabled(), 10000);
@@ -155,7 +154,8 @@ private slots:
 
         QVERIFY(simulator.waitForFinished(15000));
         QCOMPARE(simulator.exitCode(), 0);
-        QTest::qWait(100);  // the last answer's block
+        // The device's end reaches the link after everything it sent before.
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
 
         QCOMPARE(Form1->DigitsPanel1->Value(), 1);
         QCOMPARE(Form1->DigitsPanel3->Value(), 100);
@@ -199,7 +199,7 @@ private slots:
             TypeInto(Form1->ComboBox1, "Com1");
             QCOMPARE(PlayTheOperator(device), QString());
             QTRY_COMPARE_WITH_TIMEOUT(device.state(), QProcess::NotRunning, 30000);
-            QTest::qWait(200);
+            QTRY_VERIFY(Form1->Link().waitingForDevice());
             QVERIFY(Form1->Traffic().SaveTo("session.cap").ok());
             recordedLog = WithoutPolls(LogText(Form1));
             DestroyWindows();
@@ -233,6 +233,7 @@ private slots:
         TypeInto(Form1->ComboBox1, "Com1");
         QCOMPARE(PlayTheOperator(replay), QString());
         QTRY_COMPARE_WITH_TIMEOUT(replay.state(), QProcess::NotRunning, 30000);
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
         const QString report = QString::fromUtf8(replay.readAllStandardOutput());
         QVERIFY2(replay.exitCode() == 0, qPrintable(report.right(600)));
         QVERIFY(report.contains("differed 0"));
@@ -271,7 +272,10 @@ private slots:
         // The window answers from this thread's event loop, which must keep running meanwhile.
         QTRY_COMPARE_WITH_TIMEOUT(windowDevice.state(), QProcess::NotRunning, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(cliDevice.state(), QProcess::NotRunning, 30000);
-        QTest::qWait(200);  // the last answer's block
+        // Each front has handled all its device sent once it tells of the device's end.
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
+        QByteArray cliNotices;
+        QTRY_VERIFY((cliNotices += cli.readAllStandardError()).contains(" gone"));
         cli.terminate();
         QVERIFY(cli.waitForFinished(5000));
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());

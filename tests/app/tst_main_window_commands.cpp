@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "app/window_constants.h"
 #include "modal_watcher.h"
+#include "protocol_tables.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -125,8 +126,8 @@ private slots:
             captions << Form1->BitBtn5->text();
         }
         if (clicks.count("BitBtn5") == 2) {
-            QCOMPARE(captions, (QStringList{Caption(norva::kEnableBaCaption),
-                                            Caption(norva::kDisableBaCaption)}));
+            QCOMPARE(captions, (QStringList{Caption(protocol_tables::kEnableBa),
+                                            Caption(protocol_tables::kDisableBa)}));
         }
         QCOMPARE(LogOf(Form1), log);
         const std::vector<std::uint8_t> bytes = pty_->ReadUntilQuiet(50);
@@ -209,7 +210,7 @@ private slots:
     void transientProblem() {
         auto* shownFor = Form1->findChild<QTimer*>(QStringLiteral("ProblemTimer"));
         QVERIFY(shownFor != nullptr);
-        QCOMPARE(shownFor->interval(), TForm1::kTransientProblemMs);
+        QCOMPARE(shownFor->interval(), 10000);
         MessageBoxWatcher watcher;
         // Markup in a caption shows as typed: the panel needs the width of every character.
         const QString problem =
@@ -221,7 +222,7 @@ private slots:
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
         QTRY_COMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel),
-                     Caption(norva::kTitlePanelText));
+                     QStringLiteral("Norva Protocol"));
         QVERIFY(watcher.boxes.empty());
     }
 
@@ -244,8 +245,8 @@ private slots:
                                 << "0"
                                 << "10";
         QTest::newRow("link") << "Label2"
-                              << "Link" << Caption(norva::kNoLinkCaption)
-                              << Caption(norva::kLinkingNowCaption);
+                              << "Link" << Caption(protocol_tables::kNoLink)
+                              << Caption(protocol_tables::kLinkingNow);
     }
     void displaysSpeakTheirNameAndValue() {
         QFETCH(QString, control);
@@ -260,7 +261,7 @@ private slots:
         QCOMPARE(spoken->text(QAccessible::Value), before);
 
         if (control == "Label2")
-            Form1->SetLinkIndicator(norva::kLinkingNowCaption, 0x008000);
+            Form1->SetLinkIndicator(protocol_tables::kLinkingNow, 0x008000);
         else
             Form1->findChild<TDigitsPanel*>(control)->SetValue(after.toInt());
         QCOMPARE(spoken->text(QAccessible::Value), after);
