@@ -158,6 +158,13 @@ void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
     const std::string mode = pass.port.modeString();
     CloseComPort(&pass.port);
     inbox_.Push({{}, UnixMicrosNow(), LineEvent::Gone}, pass.stopRequested);
+    if (!NameReturnsWithDevice(path)) {
+        // Looking for it again would take another program's new line: wait for the stop.
+        pollfd stop{pass.stopEvent, POLLIN, 0};
+        while (!pass.stopRequested)
+            (void)::poll(&stop, 1, pass.stopEvent >= 0 ? -1 : 100);
+        return;
+    }
     FolderWatch watch(path);
     int waitMs = 0;  // it may be back already
     while (!pass.stopRequested) {

@@ -30,9 +30,10 @@ struct SelectionOutcome {
 
 // The serial link: the port, its own receive thread, the inbox and its drain, the engine and the
 // operator's commands, whose bytes go to the port held here; links on ports of their own run side
-// by side. It waits for a device that went away and reopens it when it is back. Lives on the
-// thread that runs the engine (the window's, or a command line's); it reports through signals and
-// never shows anything itself.
+// by side. It waits for a device that went away and reopens it when it is back, unless its name
+// was a pseudo-terminal's own, which only ever comes back on another line. Lives on the thread
+// that runs the engine (the window's, or a command line's); it reports through signals and never
+// shows anything itself.
 class AcceptorLink : public QObject {
     Q_OBJECT
 

@@ -113,6 +113,10 @@ std::string PortDescription(const std::string& label, const std::string& deviceP
     return text + (Exists(devicePath) ? ", present" : ", not present");
 }
 
+bool NameReturnsWithDevice(const std::string& devicePath) {
+    return devicePath.rfind("/dev/pts/", 0) != 0;
+}
+
 FolderWatch::FolderWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     Rearm(path);
 }

@@ -32,6 +32,11 @@ UsbAdapter UsbAdapterOf(const std::string& devicePath, const DeviceRoots& roots 
 std::string PortDescription(const std::string& label, const std::string& devicePath,
                             const DeviceRoots& roots = {});
 
+// Whether a device that went away may come back under this name. A pseudo-terminal's own name
+// (/dev/pts/N) goes to the next pseudo-terminal made anywhere, never to the same line again; a
+// device node or a link to one (by-id, or the operator's own) stays with its device.
+bool NameReturnsWithDevice(const std::string& devicePath);
+
 // Wakes when something is made or changed in the folder of a device path, or in its nearest
 // existing ancestor while that folder is gone too, so that waiting for a device to come back
 // costs no wake-ups.

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "link/block_inbox.h"
 #include "link/com_thread.h"
 #include "modal_watcher.h"
-#include "link/block_inbox.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "process_cpu.h"
 #include "link/block_inbox.h"
+#include "process_cpu.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -80,28 +80,11 @@ private slots:
         pty.Write({0x81, 0x8F, 0x40});
         QVERIFY(Readable(r.inbox.wakeDescriptor(), 5000));
         QTRY_COMPARE(r.Taken().size(), std::size_t{1});
+        QVERIFY(!Readable(r.inbox.wakeDescriptor(), 0));
         pty.Write({0x10});
         QTRY_COMPARE(r.Taken().size(), std::size_t{2});
         QCOMPARE(r.blocks[0], (Bytes{0x81, 0x8F, 0x40}));
         QCOMPARE(r.blocks[1], Bytes{0x10});
-    }
-
-    // The wake descriptor is readable exactly while blocks wait, so a taker that takes a batch
-    // is woken again for the rest.
-    void wakeLastsWhileBlocksWait() {
-        BlockInbox inbox;
-        const std::atomic<bool> no{false};
-        QVERIFY(inbox.wakeDescriptor() >= 0);
-        QVERIFY(!Readable(inbox.wakeDescriptor(), 0));
-        inbox.Push({{1, 2}}, no);
-        inbox.Push({{3}}, no);
-        QVERIFY(Readable(inbox.wakeDescriptor(), 0));
-        QCOMPARE(inbox.Take(1).size(), std::size_t{1});
-        QVERIFY(Readable(inbox.wakeDescriptor(), 0));
-        const std::vector<Block> rest = inbox.Take(1);
-        QCOMPARE(rest.size(), std::size_t{1});
-        QCOMPARE(rest[0].bytes, Bytes{3});
-        QVERIFY(!Readable(inbox.wakeDescriptor(), 0));
     }
 
     // The device vanishes under a running thread: it stays alive, calls nothing, costs nothing.
