@@ -96,6 +96,8 @@ public:
     WindowsOnDevice& operator=(const WindowsOnDevice&) = delete;
 
     bool ready() const { return pty_.ok() && windows_.ready() && norva::ComHandle.IsOpen(); }
+    // What the window said when the open failed.
+    QString why() const { return Form1->StatusBar1->PanelText(3); }
     const PtyPair& device() const { return pty_; }
 
 private:

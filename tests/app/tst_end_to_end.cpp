@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "app/startup.h"
+#include "child_process.h"
 #include "modal_watcher.h"
 #include "port_fixture.h"
 #include "protocol/shared_state.h"
@@ -40,6 +41,7 @@ constexpr char kSharedScript[] =
     "sleep 1500\n";
 
 QString StartSimulator(QProcess& simulator, const char* script) {
+    DiesWithTest(simulator);
     simulator.start(NORVA_SIM_BINARY, {"--script", script, "--exit-after-script"});
     if (!simulator.waitForStarted() || !simulator.waitForReadyRead(5000)) return {};
     const QString first = QString::fromLatin1(simulator.readLine()).trimmed();
@@ -125,6 +127,7 @@ private slots:
         QVERIFY(windows.ready());
         WriteFileBytes("session.txt", kScript);
         QProcess simulator;
+        DiesWithTest(simulator);
         simulator.start(NORVA_SIM_BINARY, {"--script", "session.txt", "--exit-after-script"});
         QVERIFY(simulator.waitForStarted());
         QVERIFY(simulator.waitForReadyRead(5000));
@@ -226,6 +229,7 @@ private slots:
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QProcess replay;
+        DiesWithTest(replay);
         replay.start(NORVA_SIM_BINARY, {"--replay", "session.cap"});
         QVERIFY(replay.waitForStarted() && replay.waitForReadyRead(5000));
         const QString pty = QString::fromLatin1(replay.readLine()).trimmed().mid(4);
@@ -252,6 +256,7 @@ private slots:
         const QString cliPty = StartSimulator(cliDevice, "shared.sim");
         QVERIFY(!cliPty.isEmpty());
         QProcess cli;
+        DiesWithTest(cli);
         cli.start(NORVA_CLI_BINARY, {"--device", cliPty, "--poll", "0", "--escrow", "no-escrow"});
         QVERIFY(cli.waitForStarted());
         norva::CreateWindows();

@@ -49,6 +49,8 @@ class MainWindowCommandsTest : public QObject {
 
 private slots:
     void init() {
+        // What a failed init left: cleanup does not run after one.
+        cleanup();
         pty_ = std::make_unique<PtyPair>();
         QVERIFY(pty_->ok());
         com1_ = std::make_unique<ScopedEnv>("NORVA_COM1", pty_->slavePath());

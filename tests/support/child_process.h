@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QProcess>
+
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -135,6 +137,16 @@ private:
     int status_ = -1;
     bool reaped_ = false;
 };
+
+// A program started through QProcess dies with the test process too, even one ended by a signal
+// or a time-out, so none is left holding a port, or waiting for a device that went away and
+// taking the next pseudo-terminal given its name.
+inline void DiesWithTest(QProcess& process) {
+    process.setChildProcessModifier([parent = ::getpid()] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+    });
+}
 
 // Runs body in a forked child and returns the text it produced (or "<child failed>").
 // With asNobody the child first drops to an unprivileged user, so that permission bits apply

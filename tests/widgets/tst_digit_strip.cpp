@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "child_process.h"
 #include "widgets/digits_panel.h"
 
 namespace {
@@ -46,6 +47,7 @@ const QColor kBlack(0, 0, 0);
 // The generator's exit code; -1 when it crashed or did not end within 30 s (it is then killed).
 int RunGenerator(const QStringList& arguments) {
     QProcess generator;
+    DiesWithTest(generator);
     generator.start(QStringLiteral(NORVA_DIGITSTRIP_TOOL), arguments);
     if (!generator.waitForFinished(30000) || generator.exitStatus() != QProcess::NormalExit)
         return -1;
