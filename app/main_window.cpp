@@ -9,6 +9,7 @@
 
 #include "app/window_constants.h"
 #include "billvalues/bill_values.h"
+#include "link/com_thread.h"
 #include "serial/com_port.h"
 #include "widgets/window_look.h"
 
@@ -54,6 +55,7 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       link_(*this),
       evidenceBudget_(norva::LogBudgetBytes()) {
+    link_.PublishReceiveThread(ComThread);
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
@@ -132,9 +134,9 @@ void TForm1::CreateControls() {
     DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", "Note in Escrow", 137, 240, 5, 2);
     DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", "Credit", 8, 304, 8, 3);
 
-    Timer1 = new QTimer(this);
+    // The link's poll timer, the same for every front; this window starts and stops it.
+    Timer1 = link_.PollTimer();
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(norva::kPollIntervalMs);
 
     Button2 = MakeButton(GroupBox1, "Button2", "Configure", {264, 128, 97, 25}, false);
 
@@ -188,7 +190,7 @@ void TForm1::ConnectHandlers() {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    link_.SetPollHandler([this] { Timer1Timer(); });
     // Typing and picking, but not Enter or leaving the box: the selector sees exactly the text
     // the operator typed, never one the box completed or matched without regard to case.
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);

@@ -11,7 +11,6 @@ namespace norva {
 
 // The window's caption; the application title is it with a blank after it.
 inline constexpr std::string_view kWindowCaption = "Norva Protocol";
-inline constexpr int kPollIntervalMs = 1500;
 // The port selector's items "Com1" to "Com10".
 inline constexpr int kPortCount = 10;
 

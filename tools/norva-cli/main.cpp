@@ -225,10 +225,8 @@ int main(int argc, char** argv) {
         command();
         front.SetOperatorSending(false);
     };
-    QTimer pollTimer;
-    QObject::connect(&pollTimer, &QTimer::timeout,
-                     [&] { asOperator([&] { link.Commands().Poll(); }); });
-    if (o.pollMs > 0) pollTimer.start(o.pollMs);
+    link.SetPollHandler([&] { asOperator([&] { link.Commands().Poll(); }); });
+    if (o.pollMs > 0) link.PollTimer()->start(o.pollMs);
     std::uint64_t rejectedByPolicy = 0;
     front.onDecisionAwaited = [&] {
         QTimer::singleShot(o.decisionDelayMs, &link, [&] {
