@@ -162,7 +162,7 @@ void TForm1::CreateControls() {
     StatusBar1->SetPanel(norva::kLinkStatusPanel, 80, Latin1(norva::kNoLinkCaption));
     StatusBar1->SetPanel(norva::kTitleStatusPanel, 525, Latin1(norva::kTitlePanelText));
     StatusBar1->SetPanel(4, 70, QStringLiteral("Version"));
-    StatusBar1->SetPanel(5, 50, QStringLiteral("1.0.0.0"));
+    StatusBar1->SetPanel(5, 50, Latin1(norva::kVersionPanelText));
 
     Button3 = MakeButton(this, "Button3", "Polling", {384, 88, 129, 25}, false);
 

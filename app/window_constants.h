@@ -18,6 +18,8 @@ inline constexpr int kPortCount = 10;
 inline constexpr int kPortStatusPanel = 1;
 inline constexpr int kTitleStatusPanel = 3;  // kLinkStatusPanel is panel 2
 // What the title panel shows, and shows again once a passing message has had its time.
-inline constexpr std::string_view kTitlePanelText = "Norva Protocol";
+inline constexpr std::string_view kTitlePanelText = kWindowCaption;
+// The version panel's text: the window's own, apart from the programs' version.
+inline constexpr std::string_view kVersionPanelText = "1.0.0.0";
 
 }  // namespace norva
