@@ -60,7 +60,7 @@ TForm1::TForm1(QWidget* parent)
     SetTabOrder();
     ConnectHandlers();
     for (int n = 1; n <= norva::kPortCount; ++n)
-        ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
+        ComboBox1->addItem(QString::fromStdString(norva::PortItemText(norva::PortName(n))));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
     new norva::PortSelectorHelp(

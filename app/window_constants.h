@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "protocol/window_captions.h"
+#include "serial/port_name.h"
 
 namespace norva {
 
@@ -11,8 +12,6 @@ namespace norva {
 
 // The window's caption; the application title is it with a blank after it.
 inline constexpr std::string_view kWindowCaption = "Norva Protocol";
-// The port selector's items "Com1" to "Com10".
-inline constexpr int kPortCount = 10;
 
 // Status bar panels, counted from 0 at the left.
 inline constexpr int kPortStatusPanel = 1;

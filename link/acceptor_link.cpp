@@ -10,6 +10,7 @@
 #include "link/rival_notice.h"
 #include "serial/comm_ini.h"
 #include "serial/device_discovery.h"
+#include "serial/port_name.h"
 
 namespace norva {
 
@@ -18,11 +19,6 @@ namespace {
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
-}
-
-// A port name "COMn" as its selector item reads, "Comn".
-std::string ItemLabel(const std::string& portName) {
-    return portName.size() > 3 ? "Com" + portName.substr(3) : portName;
 }
 
 }  // namespace
@@ -133,7 +129,7 @@ SelectionOutcome AcceptorLink::Started(const std::string& portName, const std::s
                                        const Result<OpenedPort>& opened) {
     if (!opened.ok()) return {SelectionOutcome::Kind::OpenFailed, opened.text(), {}};
     identity_ = {portName, opened->devicePath, mode};
-    label_ = portName.empty() ? std::string() : ItemLabel(portName);
+    label_ = portName.empty() ? std::string() : PortItemText(portName);
     TellPortOpened();
     StartReceiving();
     WatchForRivals();
