@@ -9,6 +9,7 @@
 
 #include "app/window_constants.h"
 #include "billvalues/bill_values.h"
+#include "link/com_thread.h"
 #include "serial/com_port.h"
 #include "widgets/window_look.h"
 
@@ -54,11 +55,12 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       link_(*this),
       evidenceBudget_(norva::LogBudgetBytes()) {
+    link_.PublishReceiveThread(ComThread);
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
     for (int n = 1; n <= norva::kPortCount; ++n)
-        ComboBox1->addItem(QStringLiteral("Com%1").arg(n));
+        ComboBox1->addItem(QString::fromStdString(norva::PortItemText(norva::PortName(n))));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("Comport  Select"));
     new norva::PortSelectorHelp(
@@ -132,9 +134,9 @@ void TForm1::CreateControls() {
     DigitsPanel2 = MakeDigitsPanel(this, "DigitsPanel2", "Note in Escrow", 137, 240, 5, 2);
     DigitsPanel3 = MakeDigitsPanel(this, "DigitsPanel3", "Credit", 8, 304, 8, 3);
 
-    Timer1 = new QTimer(this);
+    // The link's poll timer, the same for every front; this window starts and stops it.
+    Timer1 = link_.PollTimer();
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(norva::kPollIntervalMs);
 
     Button2 = MakeButton(GroupBox1, "Button2", "Configure", {264, 128, 97, 25}, false);
 
@@ -160,7 +162,7 @@ void TForm1::CreateControls() {
     StatusBar1->SetPanel(norva::kLinkStatusPanel, 80, Latin1(norva::kNoLinkCaption));
     StatusBar1->SetPanel(norva::kTitleStatusPanel, 525, Latin1(norva::kTitlePanelText));
     StatusBar1->SetPanel(4, 70, QStringLiteral("Version"));
-    StatusBar1->SetPanel(5, 50, QStringLiteral("1.0.0.0"));
+    StatusBar1->SetPanel(5, 50, Latin1(norva::kVersionPanelText));
 
     Button3 = MakeButton(this, "Button3", "Polling", {384, 88, 129, 25}, false);
 
@@ -188,7 +190,7 @@ void TForm1::ConnectHandlers() {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    link_.SetPollHandler([this] { Timer1Timer(); });
     // Typing and picking, but not Enter or leaving the box: the selector sees exactly the text
     // the operator typed, never one the box completed or matched without regard to case.
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox1Change);

@@ -1,5 +1,4 @@
 #include <QCoreApplication>
-#include <QFileDialog>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
@@ -73,9 +72,7 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::SaveLogAs() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save Log As"), QString(), QString(),
-                                     nullptr, QFileDialog::DontUseNativeDialog);
+    const QString path = norva::AskSaveFileName(this, QStringLiteral("Save Log As"));
     if (path.isEmpty()) return;
     FlushLog();
     std::vector<std::string> lines;

@@ -9,7 +9,7 @@ namespace {
 // The number of the port an item names, "Com1" to "Com10" exactly; nothing for any other text.
 std::optional<int> PortNumberOfItem(const QString& text) {
     for (int n = 1; n <= norva::kPortCount; ++n) {
-        if (text == QStringLiteral("Com%1").arg(n)) return n;
+        if (text.toStdString() == norva::PortItemText(norva::PortName(unsigned(n)))) return n;
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "app/message_boxes.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QShowEvent>
 
@@ -41,6 +42,16 @@ void ShowErrorBox(const QString& failure) {
 
 void ShowNoticeBox(const QString& text) {
     ShowBox(QMessageBox::NoIcon, text);
+}
+
+QString AskSaveFileName(QWidget* parent, const QString& title, const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
+                                        QFileDialog::DontUseNativeDialog);
+}
+
+QString AskOpenFileName(QWidget* parent, const QString& title) {
+    return QFileDialog::getOpenFileName(parent, title, QString(), QString(), nullptr,
+                                        QFileDialog::DontUseNativeDialog);
 }
 
 }  // namespace norva

@@ -1,7 +1,6 @@
 #include "app/picture_windows.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -78,9 +77,7 @@ void PictureWindows::UpdateLive() {
 }
 
 void PictureWindows::AskAndOpen() {
-    const QString path =
-        QFileDialog::getOpenFileName(window_, QStringLiteral("Open Traffic"), QString(), QString(),
-                                     nullptr, QFileDialog::DontUseNativeDialog);
+    const QString path = AskOpenFileName(window_, QStringLiteral("Open Traffic"));
     if (!path.isEmpty()) OpenCapture(path);
 }
 

@@ -56,12 +56,14 @@ QMenu* PortSelectorHelp::CreateMenu() {
         if (!usb.product.empty())
             title += QStringLiteral(" (%1)").arg(QString::fromStdString(usb.product));
         QMenu* give = menu->addMenu(tr("Give %1 to").arg(title));
-        for (unsigned n = 1; n <= 10; ++n) {
-            give->addAction(QStringLiteral("Com%1").arg(n), this, [this, n, device] {
-                const Outcome written = AssignPortInPortsConf(n, device);
-                if (!written.ok()) problem_(QString::fromStdString(written.Describe()));
-                RefreshTooltips();
-            });
+        for (unsigned n = 1; n <= unsigned(kPortCount); ++n) {
+            give->addAction(QString::fromStdString(PortItemText(PortName(n))), this,
+                            [this, n, device] {
+                                const Outcome written = AssignPortInPortsConf(n, device);
+                                if (!written.ok())
+                                    problem_(QString::fromStdString(written.Describe()));
+                                RefreshTooltips();
+                            });
         }
     }
     return menu;

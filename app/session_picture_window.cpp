@@ -3,7 +3,6 @@
 #include <QAbstractListModel>
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QListView>
@@ -277,9 +276,8 @@ Outcome SessionPictureWindow::SaveTo(const std::string& fileName) const {
 }
 
 void SessionPictureWindow::AskAndSave() {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture As"), QString(),
-                                                QStringLiteral("Pictures (*.png *.svg)"), nullptr,
-                                                QFileDialog::DontUseNativeDialog);
+    QString path = AskSaveFileName(this, QStringLiteral("Save Picture As"),
+                                   QStringLiteral("Pictures (*.png *.svg)"));
     if (path.isEmpty()) return;
     // A name with no ending at all gets the usual one.
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".png");

@@ -16,7 +16,7 @@
 namespace norva {
 
 void CreateWindows() {
-    SetApplicationTitle(QString::fromLatin1(kApplicationTitle));
+    SetApplicationTitle(ApplicationTitleText());
     InstallFontSubstitutes();
     // The boxes have no parent window to take the emblem from, and the first of them may come
     // while the main window is being created.

@@ -1,7 +1,6 @@
 #include "app/traffic_evidence.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QWidget>
 
 #include "app/message_boxes.h"
@@ -13,11 +12,6 @@
 namespace norva {
 
 namespace {
-
-QString AskForFile(QWidget* window, const QString& title) {
-    return QFileDialog::getSaveFileName(window, title, QString(), QString(), nullptr,
-                                        QFileDialog::DontUseNativeDialog);
-}
 
 void ShowIfFailed(const Outcome& outcome, bool withReason) {
     if (!outcome.ok())
@@ -103,7 +97,7 @@ Outcome TrafficEvidence::StopRecording() {
 }
 
 void TrafficEvidence::AskAndSave() {
-    const QString path = AskForFile(window_, QStringLiteral("Save Traffic As"));
+    const QString path = AskSaveFileName(window_, QStringLiteral("Save Traffic As"));
     if (!path.isEmpty()) ShowIfFailed(SaveTo(path.toStdString()), false);
 }
 
@@ -113,7 +107,7 @@ void TrafficEvidence::ToggleRecording() {
         return;
     }
     recordAction_->setChecked(false);
-    const QString path = AskForFile(window_, QStringLiteral("Record Traffic to File"));
+    const QString path = AskSaveFileName(window_, QStringLiteral("Record Traffic to File"));
     if (!path.isEmpty()) ShowIfFailed(StartRecording(path.toStdString()), true);
 }
 

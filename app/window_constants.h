@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "protocol/window_captions.h"
+#include "serial/port_name.h"
 
 namespace norva {
 
@@ -11,14 +12,13 @@ namespace norva {
 
 // The window's caption; the application title is it with a blank after it.
 inline constexpr std::string_view kWindowCaption = "Norva Protocol";
-inline constexpr int kPollIntervalMs = 1500;
-// The port selector's items "Com1" to "Com10".
-inline constexpr int kPortCount = 10;
 
 // Status bar panels, counted from 0 at the left.
 inline constexpr int kPortStatusPanel = 1;
 inline constexpr int kTitleStatusPanel = 3;  // kLinkStatusPanel is panel 2
 // What the title panel shows, and shows again once a passing message has had its time.
-inline constexpr std::string_view kTitlePanelText = "Norva Protocol";
+inline constexpr std::string_view kTitlePanelText = kWindowCaption;
+// The version panel's text: the window's own, apart from the programs' version.
+inline constexpr std::string_view kVersionPanelText = "1.0.0.0";
 
 }  // namespace norva

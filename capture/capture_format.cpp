@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/hex.h"
 #include "textfile/printable.h"
 
 namespace norva {
@@ -12,7 +13,6 @@ constexpr std::int64_t kMicrosPerSecond = 1'000'000;
 constexpr std::int64_t kSecondsPerDay = 86'400;
 constexpr std::string_view kPortPrefix = "# port ";
 constexpr std::size_t kTimeLength = 27;  // 2026-12-09T03:14:15.123456Z
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -49,11 +49,6 @@ void AppendDigits(std::string& out, std::int64_t value, int width) {
     } while (value > 0 || n < width);
     while (n > 0)
         out += text[--n];
-}
-
-void AppendHex(std::string& out, std::uint8_t byte) {
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 0x0F];
 }
 
 void AppendCleaned(std::string& out, std::string_view text, bool blanksToo) {
@@ -257,7 +252,7 @@ void AppendReceivedLine(std::string& out, std::int64_t unixMicros,
     out += " RX";
     for (const std::uint8_t byte : block) {
         out += ' ';
-        AppendHex(out, byte);
+        AppendHexByte(out, byte);
     }
     out += '\n';
 }
@@ -265,7 +260,7 @@ void AppendReceivedLine(std::string& out, std::int64_t unixMicros,
 void AppendSentLine(std::string& out, std::int64_t unixMicros, std::uint8_t byte) {
     AppendUtcTime(out, unixMicros);
     out += " TX ";
-    AppendHex(out, byte);
+    AppendHexByte(out, byte);
     out += '\n';
 }
 

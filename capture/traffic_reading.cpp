@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 
+#include "base/hex.h"
 #include "billvalues/bill_values.h"
 #include "capture/capture_format.h"
 #include "protocol/shared_state.h"
@@ -94,10 +95,8 @@ std::string HostLine(std::uint8_t byte) {
     if (!named.empty()) return std::string(named);
     // The poll's line with this byte's digits in place of its own.
     const std::string_view form = wire::SentLine(wire::kPoll);
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string line(form.substr(0, form.size() - 3));
-    line += kDigits[byte >> 4];
-    line += kDigits[byte & 0x0F];
+    AppendHexByte(line, byte);
     line += ']';
     return line;
 }

@@ -2,13 +2,14 @@
 // fuzzer chooses, with the invariants checked after every step.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "protocol/engine.h"
 #include "protocol/operator_commands.h"
 #include "protocol/shared_state.h"
-#include "protocol/wire.h"
+#include "protocol_tables.h"
 #include "recording_window.h"
 
 using namespace norva;
@@ -26,22 +27,20 @@ bool IsHexPair(std::string_view s) {
 }
 
 // A line the protocol log may hold: a fixed send line, a received-code line of a handled code,
-// or an escrow line with any channel byte.
+// or an escrow line with any channel byte. Written from the protocol's tables, not the code.
 bool IsKnownLine(const std::string& line) {
-    for (std::uint8_t c :
-         {wire::kAccept, wire::kReject, wire::kPoll, wire::kReset, wire::kDisable, wire::kEnable}) {
-        if (line == wire::SentLine(c)) return true;
-    }
+    using protocol_tables::Reaction;
+    const auto& sent = protocol_tables::kSentLines;
+    if (std::find(sent.begin(), sent.end(), line) != sent.end()) return true;
     constexpr std::string_view kEscrow = "Receive [0x81][0x8F][0x";
     if (line.size() == kEscrow.size() + 3 && line.starts_with(kEscrow) && line.back() == ']') {
         return IsHexPair(std::string_view(line).substr(kEscrow.size(), 2));
     }
     for (int b = 0; b < 256; ++b) {
-        const auto kind = wire::Classify(std::uint8_t(b));
-        const bool logged = kind != wire::ByteKind::Ignored && kind != wire::ByteKind::EscrowLead;
-        if ((logged || b == wire::kMessageSecond) && line == wire::ReceivedLine(std::uint8_t(b))) {
+        const Reaction reaction = protocol_tables::ReactionTo(std::uint8_t(b));
+        const bool logged = reaction != Reaction::None && reaction != Reaction::EscrowLead;
+        if ((logged || b == 0x8F) && line == protocol_tables::ReceivedLine(std::uint8_t(b)))
             return true;
-        }
     }
     return false;
 }
@@ -58,7 +57,8 @@ void CheckState(const RecordingWindow& w, std::size_t logBefore) {
     for (int flag : {PollPermitted, EscrowPending, AwaitingDecision}) {
         if (flag != 0 && flag != 1) Fail("flag", std::to_string(flag));
     }
-    if (w.enableCaption != kDisableBaCaption && w.enableCaption != kEnableBaCaption) {
+    if (w.enableCaption != protocol_tables::kDisableBa &&
+        w.enableCaption != protocol_tables::kEnableBa) {
         Fail("enable caption", w.enableCaption);
     }
 }
@@ -67,9 +67,8 @@ void CheckState(const RecordingWindow& w, std::size_t logBefore) {
 std::size_t AnswerableCodes(const std::vector<std::uint8_t>& bytes) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const bool next8F = i + 1 < bytes.size() && bytes[i + 1] == wire::kMessageSecond;
-        if (bytes[i] == wire::kAckRequest || (bytes[i] == wire::kPowerUpLead && next8F) ||
-            (bytes[i] == wire::kEscrowLead && next8F)) {
+        const bool next8F = i + 1 < bytes.size() && bytes[i + 1] == 0x8F;
+        if (bytes[i] == 0xA1 || ((bytes[i] == 0x80 || bytes[i] == 0x81) && next8F)) {
             ++n;
         }
     }

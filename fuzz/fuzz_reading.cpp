@@ -1,7 +1,9 @@
 // The reading of traffic fed any capture text, passively and as three kinds of host: no crash,
 // and its events and tallies agree with one another whatever the traffic.
 #include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
 #include "capture/capture_format.h"
 #include "capture/traffic_reading.h"
@@ -17,7 +19,7 @@ void CheckDurations(const DurationTally& d) {
           "quantiles out of order");
 }
 
-void Read(const std::vector<CaptureEvent>& events, ReadingOptions options) {
+void Read(const std::vector<CaptureEvent>& capture, ReadingOptions options) {
     std::uint64_t events = 0, lines = 0, answers = 0;
     TrafficReading reading(std::move(options), [&](const TrafficEvent& e) {
         ++events;
@@ -28,7 +30,7 @@ void Read(const std::vector<CaptureEvent>& events, ReadingOptions options) {
             Check(e.channel >= 1 && e.channel <= 16 && e.bytes.size() == 3, "escrow event");
         if (e.kind == EventKind::Ignored) Check(!e.bytes.empty(), "empty ignored run");
     });
-    for (const CaptureEvent& event : events)
+    for (const CaptureEvent& event : capture)
         FeedCaptureEvent(reading, event);
     reading.Finish();
     const TrafficTallies& t = reading.tallies();
@@ -59,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<std::string, 16> values;
     for (int n = 0; n < 16; ++n)
         values[n] = std::to_string(n + 1);
-    values[4] = "x";
+    values[4] = std::string(1, 'x');  // a value the table cannot read
     Read(parse, {std::nullopt, std::nullopt, 1'000'000});
     Read(parse, {std::nullopt, values, 10'000'000});
     for (const int setting : {0, 1}) {

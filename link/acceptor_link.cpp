@@ -1,80 +1,24 @@
 #include "link/acceptor_link.h"
 
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 
-#include "link/com_thread.h"
 #include "link/rival_notice.h"
 #include "serial/comm_ini.h"
+#include "serial/device_discovery.h"
+#include "serial/port_name.h"
 
 namespace norva {
 
 namespace {
 
-// Wakes when something is made or changed in the folder of a path, or in its nearest existing
-// ancestor while that folder is gone too, so that waiting for a device costs no wake-ups.
-class FolderWatch {
-public:
-    explicit FolderWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        Rearm(path);
-    }
-    ~FolderWatch() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-
-    // -1 when inotify is not to be had: the fallback interval then does the looking.
-    int fd() const { return fd_; }
-
-    // Takes the pending events, and moves the watch when the nearest existing folder changed.
-    void Rearm(const std::string& path) {
-        if (fd_ < 0) return;
-        alignas(inotify_event) char events[4096];
-        for (ssize_t n; (n = ::read(fd_, events, sizeof events)) > 0;) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->wd == watch_ && (event->mask & IN_IGNORED)) watch_ = -1;
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-        const std::string folder = NearestFolder(path);
-        if (watch_ >= 0 && folder == folder_) return;
-        if (watch_ >= 0) (void)::inotify_rm_watch(fd_, watch_);
-        folder_ = folder;
-        watch_ = ::inotify_add_watch(
-            fd_, folder_.c_str(),
-            IN_CREATE | IN_ATTRIB | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
-    }
-
-private:
-    static std::string NearestFolder(std::string path) {
-        for (;;) {
-            const auto slash = path.rfind('/');
-            if (slash == std::string::npos) return ".";
-            path.resize(slash == 0 ? 1 : slash);
-            struct stat st {};
-            if (path == "/" || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return path;
-        }
-    }
-
-    int fd_;
-    int watch_ = -1;
-    std::string folder_;
-};
-
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
-}
-
-// A port name "COMn" as its selector item reads, "Comn".
-std::string ItemLabel(const std::string& portName) {
-    return portName.size() > 3 ? "Com" + portName.substr(3) : portName;
 }
 
 }  // namespace
@@ -82,11 +26,28 @@ std::string ItemLabel(const std::string& portName) {
 AcceptorLink::AcceptorLink(EngineWindow& front, PortHandle& port, QObject* parent)
     : QObject(parent),
       port_(port),
-      inbox_([this] {
-          QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
-      }),
       engine_(front, [this](std::uint8_t b) { return Send(b); }),
-      commands_(front, [this](std::uint8_t b) { return Send(b); }) {}
+      commands_(front, [this](std::uint8_t b) { return Send(b); }),
+      pollTimer_(new QTimer(this)) {
+    pollTimer_->setInterval(kPollIntervalMs);
+    connect(pollTimer_, &QTimer::timeout, this, [this] {
+        if (pollHandler_)
+            pollHandler_();
+        else
+            commands_.Poll();
+    });
+    // The receive thread only makes the inbox's descriptor readable; the taking happens here,
+    // on this thread's event loop, which sees it readable again on the next turn while blocks
+    // are left.
+    if (inbox_.wakeDescriptor() >= 0) {
+        auto* wake = new QSocketNotifier(inbox_.wakeDescriptor(), QSocketNotifier::Read, this);
+        connect(wake, &QSocketNotifier::activated, this, &AcceptorLink::DrainInbox);
+    } else {
+        auto* look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, &AcceptorLink::DrainInbox);
+        look->start(kDrainFallbackMs);
+    }
+}
 
 AcceptorLink::~AcceptorLink() {
     // The receive thread hands blocks to this object's inbox; it must not outlive it.
@@ -121,6 +82,12 @@ void AcceptorLink::TellPortOpened() {
 QString AcceptorLink::LineText(const char* what) const {
     const std::string port = label_.empty() ? std::string() : label_ + ": ";
     return QString::fromStdString(port + identity_.devicePath + " ") + QLatin1String(what);
+}
+
+// Afterwards no thread of this link touches the port.
+void AcceptorLink::StopReceiveThread() {
+    if (published_ != nullptr && *published_ == receiver_.get()) *published_ = nullptr;
+    receiver_.reset();
 }
 
 void AcceptorLink::StopReceiving() {
@@ -162,7 +129,7 @@ SelectionOutcome AcceptorLink::Started(const std::string& portName, const std::s
                                        const Result<OpenedPort>& opened) {
     if (!opened.ok()) return {SelectionOutcome::Kind::OpenFailed, opened.text(), {}};
     identity_ = {portName, opened->devicePath, mode};
-    label_ = portName.empty() ? std::string() : ItemLabel(portName);
+    label_ = portName.empty() ? std::string() : PortItemText(portName);
     TellPortOpened();
     StartReceiving();
     WatchForRivals();
@@ -182,9 +149,10 @@ void AcceptorLink::Close() {
 }
 
 void AcceptorLink::StartReceiving() {
-    ComThread = std::make_unique<RS232>(
+    receiver_ = std::make_unique<RS232>(
         port_, [this](const ReceivePass& pass) { ReceiveBlock(pass, inbox_); },
         [this](const ReceivePass& pass) { WaitForDevice(pass); });
+    if (published_ != nullptr) *published_ = receiver_.get();
 }
 
 // On the receive thread. The dead descriptor goes at once: while it stays open the kernel
@@ -195,6 +163,14 @@ void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
     const bool mayComeBack = pass.port.mayComeBack();
     CloseComPort(&pass.port);
     inbox_.Push({{}, UnixMicrosNow(), LineEvent::Gone}, pass.stopRequested);
+    if (!mayComeBack) {
+        // A pseudo-terminal's number goes to the next one made anywhere: looking for it again
+        // would take another program's line. Wait for the stop alone.
+        pollfd stop{pass.stopEvent, POLLIN, 0};
+        while (!pass.stopRequested)
+            (void)::poll(&stop, 1, pass.stopEvent >= 0 ? -1 : 100);
+        return;
+    }
     FolderWatch watch(path);
     int waitMs = 0;  // it may be back already
     while (!pass.stopRequested) {
@@ -202,8 +178,8 @@ void AcceptorLink::WaitForDevice(const ReceivePass& pass) {
         (void)::poll(fds, 2, waitMs);
         if (pass.stopRequested) return;
         watch.Rearm(path);
-        waitMs = mayComeBack ? kReopenFallbackMs : -1;
-        if (!mayComeBack || !PathExists(path)) continue;
+        waitMs = kReopenFallbackMs;
+        if (!PathExists(path)) continue;
         if (OpenDevice(&pass.port, path, mode).ok()) {
             inbox_.Push({{}, UnixMicrosNow(), LineEvent::Back}, pass.stopRequested);
             return;
@@ -217,8 +193,6 @@ void AcceptorLink::DrainInbox() {
     // A batch at a time, so that a flood cannot hold off the polling timer and the operator's
     // clicks; the rest waits for the next turn of the event loop.
     HandleBlocks(inbox_.Take(kDrainBatchBytes));
-    if (!inbox_.Empty())
-        QMetaObject::invokeMethod(this, &AcceptorLink::DrainInbox, Qt::QueuedConnection);
 }
 
 void AcceptorLink::HandleBlocks(const std::vector<Block>& blocks) {

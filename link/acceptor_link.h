@@ -3,16 +3,19 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
 #include "protocol/engine.h"
 #include "protocol/engine_window.h"
 #include "protocol/operator_commands.h"
 #include "protocol/traffic_sink.h"
 #include "serial/com_port.h"
+
+class QTimer;
 
 namespace norva {
 
@@ -27,11 +30,12 @@ struct SelectionOutcome {
     std::string devicePath;
 };
 
-// The serial link: the port, the receive thread in the ComThread slot, the inbox and its drain,
-// the engine and the operator's commands, whose bytes go to the port held here. It waits for a
-// device that went away and reopens it when it is back. Lives on the thread that runs the
-// engine (the window's, or a command line's); it reports through signals and never shows
-// anything itself.
+// The serial link: the port, its own receive thread, the inbox and its drain, the engine and the
+// operator's commands, whose bytes go to the port held here; links on ports of their own run side
+// by side. It waits for a device that went away and reopens it when it is back, unless its name
+// was a pseudo-terminal's own, which only ever comes back on another line. Lives on the thread
+// that runs the engine (the window's, or a command line's); it reports through signals and never
+// shows anything itself.
 class AcceptorLink : public QObject {
     Q_OBJECT
 
@@ -50,6 +54,16 @@ public:
     // Stops receiving and releases the port; blocks already read are still handled.
     void Close();
 
+    // Names this link's receive thread in the slot while it runs (the window's link: ComThread).
+    void PublishReceiveThread(RS232*& slot) { published_ = &slot; }
+    bool receiving() const { return receiver_ != nullptr; }
+
+    // The poll timer, the one for every front: stopped until a front starts it, and firing every
+    // kPollIntervalMs unless a front sets another interval. Each firing runs the poll handler,
+    // which is the poll command (sent only while polling is permitted) unless a front sets one.
+    QTimer* PollTimer() const { return pollTimer_; }
+    void SetPollHandler(std::function<void()> handler) { pollHandler_ = std::move(handler); }
+
     OperatorCommands& Commands() { return commands_; }
     const ProtocolEngine& Engine() const { return engine_; }
 
@@ -63,6 +77,7 @@ public:
     const std::string& devicePath() const { return identity_.devicePath; }
     bool waitingForDevice() const { return waiting_; }
 
+    static constexpr int kPollIntervalMs = 1500;
     // Received bytes handled in one turn of the event loop, at most (plus one block).
     static constexpr std::size_t kDrainBatchBytes = 4 * 1024;
     // A device that went away is looked for whenever its folder changes, and at least this
@@ -70,6 +85,8 @@ public:
     static constexpr int kReopenFallbackMs = 2000;
     // How soon a device that is there but would not open is tried again.
     static constexpr int kReopenRetryMs = 250;
+    // How often the inbox is looked at when the system gave it no wake descriptor.
+    static constexpr int kDrainFallbackMs = 20;
 
 signals:
     // A block batch was handled: the front may show the lines now.
@@ -90,6 +107,7 @@ private:
     void WatchForRivals();
     void DrainInbox();
     void HandleBlocks(const std::vector<Block>& blocks);
+    void StopReceiveThread();
     void StopReceiving();
     void StartReceiving();
     void WaitForDevice(const ReceivePass& pass);
@@ -99,8 +117,12 @@ private:
 
     PortHandle& port_;
     BlockInbox inbox_;
+    std::unique_ptr<RS232> receiver_;
+    RS232** published_ = nullptr;
     ProtocolEngine engine_;
     OperatorCommands commands_;
+    QTimer* pollTimer_;
+    std::function<void()> pollHandler_;
     std::vector<TrafficSink*> sinks_;
     PortIdentity identity_;
     std::string label_;  // "Com1"

@@ -1,12 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include "serial/rs232.h"
 
-// The receive thread watching the open port, if any. Replaced only on the thread that runs the
-// link.
-extern std::unique_ptr<norva::RS232> ComThread;
-
-// Stops and joins the receive thread; afterwards no thread touches the port.
-void StopReceiveThread();
+// The receive thread of the window's link while it runs, else null. That link alone writes it,
+// when it starts and stops its thread; nothing else reads it, stops the thread through it or
+// frees it. Other links (a command line's, a test's) keep their threads to themselves.
+extern norva::RS232* ComThread;

@@ -1,5 +1,6 @@
 #include "link/tap.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -12,10 +13,12 @@ TapLink::TapLink(TapOrder::Sink& sink, QObject* parent)
     : QObject(parent), sink_(sink), due_(new QTimer(this)) {
     due_->setSingleShot(true);
     connect(due_, &QTimer::timeout, this, &TapLink::Drain);
+    connect(&look_, &QTimer::timeout, this, &TapLink::Drain);
 }
 
 TapLink::~TapLink() {
-    // The inputs' thread wakes this object; it must not outlive it.
+    // The notifier watches the inputs' descriptor: it goes first.
+    wake_.reset();
     inputs_.reset();
 }
 
@@ -23,12 +26,17 @@ Result<std::string> TapLink::Open(const PortIdentity& host, const PortIdentity& 
     Close();
     host_ = host;
     device_ = device;
-    TapInputs::Setup setup{
-        host, device,
-        [this] { QMetaObject::invokeMethod(this, &TapLink::Drain, Qt::QueuedConnection); }};
-    Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open(std::move(setup));
+    Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open({host, device});
     if (!opened.ok()) return opened.outcome();
     inputs_ = std::move(opened).value();
+    // The inputs' thread wakes this one through a descriptor, so nothing it allocates is freed
+    // here and the thread checker sees the hand-over.
+    if (inputs_->wakeDescriptor() >= 0) {
+        wake_ = std::make_unique<QSocketNotifier>(inputs_->wakeDescriptor(), QSocketNotifier::Read);
+        connect(wake_.get(), &QSocketNotifier::activated, this, &TapLink::Drain);
+    } else {
+        look_.start(kLookMs);
+    }
     for (const TapSide side : {TapSide::Host, TapSide::Device})
         WatchForRivals(side);
     order_.emplace(
@@ -42,6 +50,8 @@ void TapLink::Close() {
     Drain();
     order_->Finish();
     emit Handled();
+    wake_.reset();
+    look_.stop();
     inputs_.reset();
     for (auto& rivals : rivals_)
         rivals.reset();

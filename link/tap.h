@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,7 +11,7 @@
 #include "link/tap_inputs.h"
 #include "link/tap_order.h"
 
-class QTimer;
+class QSocketNotifier;
 
 namespace norva {
 class RivalNotice;
@@ -60,6 +61,9 @@ private:
     std::optional<TapOrder> order_;
     std::unique_ptr<RivalNotice> rivals_[2];  // host, device; while their lines are open
     QTimer* due_;
+    std::unique_ptr<QSocketNotifier> wake_;  // on the inputs' wake descriptor
+    QTimer look_;                            // instead, when the system gave none
+    static constexpr int kLookMs = 20;
 };
 
 }  // namespace norva

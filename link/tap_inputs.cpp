@@ -70,8 +70,7 @@ std::int64_t TapOrderBoundMicros(std::int64_t hostLatency, std::int64_t deviceLa
     return kTapWakeSpreadMicros + std::max(hostLatency, deviceLatency);
 }
 
-TapInputs::TapInputs(Setup setup)
-    : setup_(std::move(setup)), hostInbox_([] {}), deviceInbox_([] {}) {
+TapInputs::TapInputs(Setup setup) : setup_(std::move(setup)) {
     unixOffset_ = UnixMicrosNow() - MonotonicMicros();
     passStart_ = 0;
 }
@@ -98,6 +97,7 @@ Result<std::unique_ptr<TapInputs>> TapInputs::Open(Setup setup) {
         InputLatencyMicros(inputs->setup_.host.devicePath, inputs->setup_.host.modeString),
         InputLatencyMicros(inputs->setup_.device.devicePath, inputs->setup_.device.modeString));
     inputs->stopEvent_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    inputs->wakeEvent_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     inputs->passStart_ = inputs->Now();
     inputs->thread_ = std::thread([raw = inputs.get()] { raw->Run(); });
     return inputs;
@@ -128,6 +128,10 @@ std::int64_t TapInputs::Now() const {
 }
 
 std::int64_t TapInputs::Take(const std::function<void(TapSide, const Block&)>& visit) {
+    if (wakeEvent_.valid()) {
+        std::uint64_t count = 0;
+        (void)!::read(wakeEvent_.get(), &count, sizeof count);
+    }
     // The time first, then the inboxes: whatever was timed before it is in them by then.
     std::int64_t heard = Now();
     if (stopped_)
@@ -163,7 +167,7 @@ void TapInputs::Run() {
         if (stopRequested_) break;
         if (wakePending_ && now >= wakeTakerAt_) {
             wakePending_ = false;
-            if (taken_ != pushed_) setup_.wake();
+            if (taken_ != pushed_) WakeTaker();
         }
         if (ready < 0 && errno != EINTR) {
             // Nothing sensible to wait on: look again a little later rather than spin.
@@ -208,7 +212,7 @@ void TapInputs::Lost(TapSide side, std::int64_t now) {
     waiting_[i] = true;
     nextTry_[i] = now;
     InboxOf(side).Push({{}, now, LineEvent::Gone, now}, stopRequested_);
-    setup_.wake();
+    WakeTaker();
 }
 
 void TapInputs::Pushed(TapSide side, std::int64_t time) {
@@ -219,6 +223,12 @@ void TapInputs::Pushed(TapSide side, std::int64_t time) {
     const std::int64_t at = time + quiet + boundMicros_ + kLookLaterMicros;
     if (!wakePending_ || at < wakeTakerAt_) wakeTakerAt_ = at;
     wakePending_ = true;
+}
+
+void TapInputs::WakeTaker() {
+    if (!wakeEvent_.valid()) return;
+    const std::uint64_t one = 1;
+    (void)!::write(wakeEvent_.get(), &one, sizeof one);
 }
 
 int TapInputs::WaitMs(bool waitingForDevice) const {
@@ -243,7 +253,7 @@ void TapInputs::TryReopen(TapSide side, std::int64_t now) {
     if (!OpenDevice(&port, id.devicePath, id.modeString).ok()) return;
     waiting_[i] = false;
     InboxOf(side).Push({{}, now, LineEvent::Back, now}, stopRequested_);
-    setup_.wake();
+    WakeTaker();
 }
 
 }  // namespace norva

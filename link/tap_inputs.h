@@ -9,8 +9,8 @@
 
 #include "base/result.h"
 #include "base/unique_fd.h"
+#include "link/block_inbox.h"
 #include "link/tap_order.h"
-#include "protocol/block_inbox.h"
 #include "protocol/traffic_sink.h"
 #include "serial/com_port.h"
 #include "serial/device_discovery.h"
@@ -31,12 +31,6 @@ public:
     struct Setup {
         PortIdentity host;    // portName may be empty; devicePath as mapped
         PortIdentity device;  // the acceptor's line; modeString for both
-        // Called on the inputs' thread when what was read should be taken now: schedule the
-        // taking. Not at every read: the order has nothing to hand out before a host byte's
-        // bound has passed, or a block's quiet gap and bound, so the thread waits that long (and
-        // kLookLaterMicros, to take what comes close together at once), and wakes the taker
-        // only if it has not taken the read meanwhile. A line gone or back wakes it at once.
-        std::function<void()> wake;
     };
 
     // Opens both; a failure names the device and why. The thread starts at once.
@@ -49,6 +43,14 @@ public:
     // Takes what both inputs read so far. Every read timed before the returned time has been
     // visited, whatever the thread does meanwhile: reads timed later may still come.
     std::int64_t Take(const std::function<void(TapSide, const Block&)>& visit);
+
+    // Readable when what was read should be taken now; Take clears it. Not at every read: the
+    // order has nothing to hand out before a host byte's bound has passed, or a block's quiet
+    // gap and bound, so the thread waits that long (and kLookLaterMicros, to take what comes
+    // close together at once), and wakes the taker only if it has not taken the read meanwhile.
+    // A line gone or back wakes it at once. -1 when the system gave no descriptor: the taker
+    // must then look now and then.
+    int wakeDescriptor() const { return wakeEvent_.get(); }
 
     // Stops the thread; afterwards Take hands out everything and no read is to come.
     void Stop();
@@ -75,6 +77,7 @@ private:
     void Run();
     void Lost(TapSide side, std::int64_t now);
     void Pushed(TapSide side, std::int64_t time);
+    void WakeTaker();
     int WaitMs(bool waitingForDevice) const;
     void TryReopen(TapSide side, std::int64_t now);
     BlockInbox& InboxOf(TapSide side) { return side == TapSide::Host ? hostInbox_ : deviceInbox_; }
@@ -103,6 +106,7 @@ private:
     std::int64_t wakeTakerAt_ = 0;
     bool wakePending_ = false;
     UniqueFd stopEvent_;
+    UniqueFd wakeEvent_;
     std::thread thread_;
 };
 

@@ -3,7 +3,8 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+
+#include "capture/capture_format.h"
 
 namespace norva::picture {
 
@@ -54,15 +55,11 @@ std::string Duration(std::int64_t micros) {
 }
 
 std::string UtcTime(std::int64_t unixMicros) {
-    const std::int64_t seconds =
-        unixMicros >= 0 ? unixMicros / 1'000'000 : -((-unixMicros + 999'999) / 1'000'000);
-    const auto fraction = int(unixMicros - seconds * 1'000'000);
-    const std::time_t t = seconds;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, fraction);
+    // The capture's own time text, read more easily: a blank for the T, no Z.
+    std::string text;
+    AppendUtcTime(text, unixMicros);
+    if (text.size() > 10 && text[10] == 'T') text[10] = ' ';
+    if (!text.empty() && text.back() == 'Z') text.pop_back();
     return text;
 }
 

@@ -1,16 +1,8 @@
 #include "protocol/wire.h"
 
+#include "base/hex.h"
+
 namespace norva::wire {
-
-namespace {
-
-void AppendHex(std::string& out, std::uint8_t byte) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 0x0F];
-}
-
-}  // namespace
 
 std::string_view SentLine(std::uint8_t command) {
     switch (command) {
@@ -33,14 +25,14 @@ std::string_view SentLine(std::uint8_t command) {
 
 std::string ReceivedLine(std::uint8_t code) {
     std::string line = "Receive [0x";
-    AppendHex(line, code);
+    AppendHexByte(line, code);
     line += ']';
     return line;
 }
 
 std::string EscrowLine(std::uint8_t channelByte) {
     std::string line = "Receive [0x81][0x8F][0x";
-    AppendHex(line, channelByte);
+    AppendHexByte(line, channelByte);
     line += ']';
     return line;
 }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "serial/port_name.h"
 #include "textfile/text_lines.h"
 
 namespace norva {
@@ -17,7 +18,7 @@ std::string ValueOf(const std::vector<std::string>& lines, std::size_t index) {
 }  // namespace
 
 Outcome WriteCommIni(int portNumber) {
-    return WriteTextLines(kCommIniFileName, {"[COMMAND]", "PORT=COM" + std::to_string(portNumber),
+    return WriteTextLines(kCommIniFileName, {"[COMMAND]", "PORT=" + PortName(unsigned(portNumber)),
                                              std::string("COMM=") + kModeString});
 }
 

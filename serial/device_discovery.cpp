@@ -1,6 +1,7 @@
 #include "serial/device_discovery.h"
 
 #include <dirent.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,16 @@ std::string Resolved(const std::string& path) {
 std::string BaseName(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string NearestFolder(std::string path) {
+    for (;;) {
+        const auto slash = path.rfind('/');
+        if (slash == std::string::npos) return ".";
+        path.resize(slash == 0 ? 1 : slash);
+        struct stat st {};
+        if (path == "/" || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return path;
+    }
 }
 
 }  // namespace
@@ -100,6 +111,29 @@ std::string PortDescription(const std::string& label, const std::string& deviceP
     if (!name.empty()) text += ", " + name;
     if (!usb.serial.empty()) text += ", serial " + usb.serial;
     return text + (Exists(devicePath) ? ", present" : ", not present");
+}
+
+FolderWatch::FolderWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    Rearm(path);
+}
+
+void FolderWatch::Rearm(const std::string& path) {
+    if (!fd_.valid()) return;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(fd_.get(), events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->wd == watch_ && (event->mask & IN_IGNORED)) watch_ = -1;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    const std::string folder = NearestFolder(path);
+    if (watch_ >= 0 && folder == folder_) return;
+    if (watch_ >= 0) (void)::inotify_rm_watch(fd_.get(), watch_);
+    folder_ = folder;
+    watch_ =
+        ::inotify_add_watch(fd_.get(), folder_.c_str(),
+                            IN_CREATE | IN_ATTRIB | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
 }
 
 }  // namespace norva

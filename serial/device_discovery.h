@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
+
 namespace norva {
 
 // Where the device nodes and the kernel's device tree are; tests point them at folders of their
@@ -29,5 +31,25 @@ UsbAdapter UsbAdapterOf(const std::string& devicePath, const DeviceRoots& roots 
 // The tooltip of a selector item: "Com2 → PATH, MAKER PRODUCT, serial SN, present".
 std::string PortDescription(const std::string& label, const std::string& devicePath,
                             const DeviceRoots& roots = {});
+
+// Wakes when something is made or changed in the folder of a device path, or in its nearest
+// existing ancestor while that folder is gone too, so that waiting for a device to come back
+// costs no wake-ups.
+class FolderWatch {
+public:
+    explicit FolderWatch(const std::string& path);
+
+    // Readable when something changed; -1 when inotify is not to be had, and the waiter must
+    // then look now and then.
+    int fd() const { return fd_.get(); }
+
+    // Takes the pending events, and moves the watch when the nearest existing folder changed.
+    void Rearm(const std::string& path);
+
+private:
+    UniqueFd fd_;
+    int watch_ = -1;
+    std::string folder_;
+};
 
 }  // namespace norva

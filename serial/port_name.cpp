@@ -115,6 +115,15 @@ std::optional<std::string> FromEnvironment(const std::string& portName) {
 
 }  // namespace
 
+std::string PortName(unsigned n) {
+    return "COM" + std::to_string(n);
+}
+
+std::string PortItemText(std::string_view portName) {
+    if (!PortNumberOfName(portName)) return std::string(portName);
+    return "Com" + std::string(portName.substr(3));
+}
+
 std::optional<unsigned> PortNumberOfName(std::string_view portName) {
     if (portName.size() < 4 || portName.substr(0, 3) != "COM" || portName[3] == '0') return {};
     unsigned number = 0;
@@ -180,11 +189,11 @@ Result<PortDevice> DeviceForPort(const std::string& portName, const Result<Ports
 
 Result<std::string> PortsConfWithMapping(std::string_view text, unsigned n,
                                          const std::string& path) {
-    const std::string line = "COM" + std::to_string(n) + "=" + path;
+    const std::string line = PortName(n) + "=" + path;
     const LineMeaning added = MeaningOf(line);
     if (added.kind != LineMeaning::Kind::Mapping || added.path != path ||
         path.find_first_of("\r\n") != std::string::npos)
-        return Result<std::string>::Failed("Cannot give " + path + " to COM" + std::to_string(n), 0,
+        return Result<std::string>::Failed("Cannot give " + path + " to " + PortName(n), 0,
                                            "not an absolute path on one line");
     std::string out;
     out.reserve(text.size() + line.size() + 2);

@@ -11,6 +11,14 @@
 
 namespace norva {
 
+// The window offers ports "Com1" to "Com10"; behind them stand the port names "COM1" to
+// "COM10" that comm.ini holds. ports.conf and NORVA_COMn map names up to COM256.
+inline constexpr int kPortCount = 10;
+// "COMn".
+std::string PortName(unsigned n);
+// The selector's item for "COMn": "Comn". Any other text is kept as it is.
+std::string PortItemText(std::string_view portName);
+
 // The number n of "COMn" (1..256); nothing for any other text.
 std::optional<unsigned> PortNumberOfName(std::string_view portName);
 

@@ -37,7 +37,7 @@ public:
     void RequestStop();
     bool StopRequested() const { return stopRequested_; }
 
-    // Receive threads alive in the process; there is never more than one.
+    // Receive threads alive in the process: one per link that is receiving.
     static int LiveCount() { return liveCount_; }
     // Receive threads started since the process began.
     static int StartedCount() { return startedCount_; }

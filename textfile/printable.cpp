@@ -1,17 +1,17 @@
 #include "textfile/printable.h"
 
+#include "base/hex.h"
+
 namespace norva {
 
 std::string Printable(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F) {
             out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 0x0F];
+            AppendHexByte(out, u);
         } else if (c == '\\') {
             out += "\\\\";
         } else {

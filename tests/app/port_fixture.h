@@ -11,6 +11,7 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "modal_watcher.h"
 #include "process_cpu.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
@@ -95,10 +96,13 @@ public:
     WindowsOnDevice& operator=(const WindowsOnDevice&) = delete;
 
     bool ready() const { return pty_.ok() && windows_.ready() && norva::ComHandle.IsOpen(); }
+    // What the window said when the open failed.
+    QString why() const { return Form1->StatusBar1->PanelText(3); }
     const PtyPair& device() const { return pty_; }
 
 private:
     PtyPair pty_;
     PortMapping mapping_;
     ShownWindows windows_;
+    StrayBoxes strays_;  // a refused open shows a box; ready() then says false at once
 };

@@ -34,8 +34,10 @@ class DecisionFocusTest : public QObject {
 
 private slots:
     void init() {
+        // What a failed init left: cleanup does not run after one.
+        bench_.reset();
         bench_ = std::make_unique<WindowsOnDevice>("100\r\n200\r\n500\r\n");
-        QVERIFY(bench_->ready());
+        QVERIFY2(bench_->ready(), qPrintable(bench_->why()));
         pty_ = &bench_->device();
         Form1->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form1));

@@ -3,6 +3,8 @@
 #include <QTest>
 
 #include "app/startup.h"
+#include "child_process.h"
+#include "modal_watcher.h"
 #include "port_fixture.h"
 #include "protocol/shared_state.h"
 #include "serial/com_port.h"
@@ -39,6 +41,7 @@ constexpr char kSharedScript[] =
     "sleep 1500\n";
 
 QString StartSimulator(QProcess& simulator, const char* script) {
+    DiesWithTest(simulator);
     simulator.start(NORVA_SIM_BINARY, {"--script", script, "--exit-after-script"});
     if (!simulator.waitForStarted() || !simulator.waitForReadyRead(5000)) return {};
     const QString first = QString::fromLatin1(simulator.readLine()).trimmed();
@@ -110,10 +113,13 @@ class EndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { strays_ = std::make_unique<StrayBoxes>(); }
     // A test that stopped half-way leaves no window polling a port for the next one.
     void cleanup() {
+        const QStringList strays = std::exchange(strays_, {})->texts;
         if (Form1 != nullptr) DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
+        QVERIFY2(strays.isEmpty(), qPrintable(strays.join('\n')));
     }
 
     void scriptedSession() {
@@ -121,6 +127,7 @@ private slots:
         QVERIFY(windows.ready());
         WriteFileBytes("session.txt", kScript);
         QProcess simulator;
+        DiesWithTest(simulator);
         simulator.start(NORVA_SIM_BINARY, {"--script", "session.txt", "--exit-after-script"});
         QVERIFY(simulator.waitForStarted());
         QVERIFY(simulator.waitForReadyRead(5000));
@@ -133,8 +140,7 @@ private slots:
         TypeInto(Form1->ComboBox1, "Com1");
         QVERIFY(norva::ComHandle.IsOpen());
 
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(),
-                                  QString::fromLatin1(norva::kEnableBaCaption.data()), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->BitBtn5->text(), QString("Enable BA"), 5000);
         QTest::mouseClick(Form1->BitBtn5, Qt::LeftButton);
 
         QTRY_VERIFY_WITH_TIMEOUT(Form1->BitBtn6->isEnabled(), 10000);
@@ -151,7 +157,8 @@ private slots:
 
         QVERIFY(simulator.waitForFinished(15000));
         QCOMPARE(simulator.exitCode(), 0);
-        QTest::qWait(100);  // the last answer's block
+        // The device's end reaches the link after everything it sent before.
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
 
         QCOMPARE(Form1->DigitsPanel1->Value(), 1);
         QCOMPARE(Form1->DigitsPanel3->Value(), 100);
@@ -195,7 +202,7 @@ private slots:
             TypeInto(Form1->ComboBox1, "Com1");
             QCOMPARE(PlayTheOperator(device), QString());
             QTRY_COMPARE_WITH_TIMEOUT(device.state(), QProcess::NotRunning, 30000);
-            QTest::qWait(200);
+            QTRY_VERIFY(Form1->Link().waitingForDevice());
             QVERIFY(Form1->Traffic().SaveTo("session.cap").ok());
             recordedLog = WithoutPolls(LogText(Form1));
             DestroyWindows();
@@ -222,6 +229,7 @@ private slots:
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QProcess replay;
+        DiesWithTest(replay);
         replay.start(NORVA_SIM_BINARY, {"--replay", "session.cap"});
         QVERIFY(replay.waitForStarted() && replay.waitForReadyRead(5000));
         const QString pty = QString::fromLatin1(replay.readLine()).trimmed().mid(4);
@@ -229,6 +237,7 @@ private slots:
         TypeInto(Form1->ComboBox1, "Com1");
         QCOMPARE(PlayTheOperator(replay), QString());
         QTRY_COMPARE_WITH_TIMEOUT(replay.state(), QProcess::NotRunning, 30000);
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
         const QString report = QString::fromUtf8(replay.readAllStandardOutput());
         QVERIFY2(replay.exitCode() == 0, qPrintable(report.right(600)));
         QVERIFY(report.contains("differed 0"));
@@ -247,6 +256,7 @@ private slots:
         const QString cliPty = StartSimulator(cliDevice, "shared.sim");
         QVERIFY(!cliPty.isEmpty());
         QProcess cli;
+        DiesWithTest(cli);
         cli.start(NORVA_CLI_BINARY, {"--device", cliPty, "--poll", "0", "--escrow", "no-escrow"});
         QVERIFY(cli.waitForStarted());
         norva::CreateWindows();
@@ -267,7 +277,10 @@ private slots:
         // The window answers from this thread's event loop, which must keep running meanwhile.
         QTRY_COMPARE_WITH_TIMEOUT(windowDevice.state(), QProcess::NotRunning, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(cliDevice.state(), QProcess::NotRunning, 30000);
-        QTest::qWait(200);  // the last answer's block
+        // Each front has handled all its device sent once it tells of the device's end.
+        QTRY_VERIFY(Form1->Link().waitingForDevice());
+        QByteArray cliNotices;
+        QTRY_VERIFY((cliNotices += cli.readAllStandardError()).contains(" gone"));
         cli.terminate();
         QVERIFY(cli.waitForFinished(5000));
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());
@@ -277,6 +290,9 @@ private slots:
         DestroyWindows();
         norva::ReleaseComPort(&norva::ComHandle);
     }
+
+private:
+    std::unique_ptr<StrayBoxes> strays_;
 };
 
 QTEST_MAIN(EndToEndTest)

@@ -1,11 +1,15 @@
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 #include <QWindow>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "app/startup.h"
+#include "link/block_inbox.h"
 #include "link/com_thread.h"
 #include "modal_watcher.h"
 #include "pty_pair.h"
@@ -25,25 +29,49 @@ private slots:
         const ScopedEnv com1("NORVA_COM1", pty.slavePath());
         ShownWindows windows;
         QVERIFY(windows.ready());
-        QCOMPARE(norva::OpenComPort(&norva::ComHandle, "COM1", "9600,E,8,1"), norva::kOpened);
+        QCOMPARE(Form1->Link().SelectPort(1).kind, norva::SelectionOutcome::Kind::Opened);
+        QVERIFY(ComThread != nullptr);
 
-        // The receive side stays inside its handling until told to stop, looking at the port
-        // all the while: a port released under it would be seen.
-        std::atomic<bool> handling{false};
+        // More than the inbox holds while this thread takes nothing: the reader ends up waiting
+        // for room, so stopping it takes a while. A watcher looks all through the close for a
+        // released port with a receive thread still alive.
+        std::atomic<std::size_t> written{0};
+        std::jthread device([&] {
+            const std::vector<std::uint8_t> chunk(1024, 0x00);
+            while (written < norva::BlockInbox::kDefaultCapacityBytes * 2) {
+                pty.Write(chunk);
+                written += chunk.size();
+            }
+        });
+        // Whatever an assertion does, the device gets to write its last byte, or the test could
+        // not end.
+        const auto letDeviceFinish = qScopeGuard([&] {
+            QElapsedTimer draining;
+            draining.start();
+            while (written < norva::BlockInbox::kDefaultCapacityBytes * 2 &&
+                   draining.elapsed() < 30000)
+                pty.DrainSlave();
+        });
+        // Held back once the device can write no more for a while.
+        QElapsedTimer clock;
+        clock.start();
+        for (std::size_t seen = 0; clock.elapsed() < 10000;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (written == seen && seen > norva::BlockInbox::kDefaultCapacityBytes) break;
+            seen = written;
+        }
+        QVERIFY(written > norva::BlockInbox::kDefaultCapacityBytes);
+        std::atomic<bool> watching{true};
         std::atomic<bool> sawPortReleased{false};
-        ComThread =
-            std::make_unique<norva::RS232>(norva::ComHandle, [&](const norva::ReceivePass& pass) {
-                handling = true;
-                while (!pass.stopRequested) {
-                    if (!norva::ComHandle.IsOpen()) sawPortReleased = true;
-                    std::this_thread::yield();
-                }
-                if (!norva::ComHandle.IsOpen()) sawPortReleased = true;
-            });
-        pty.Write({0x3E});
-        QTRY_VERIFY(handling);
+        std::jthread watcher([&] {
+            while (watching) {
+                if (!norva::ComHandle.IsOpen() && norva::RS232::LiveCount() > 0)
+                    sawPortReleased = true;
+            }
+        });
+        const auto stopWatching = qScopeGuard([&] { watching = false; });
 
-        MessageBoxWatcher watcher;
+        MessageBoxWatcher boxes;
         QVERIFY(Form1->windowHandle()->close());
 
         QVERIFY(ComThread == nullptr);
@@ -51,7 +79,7 @@ private slots:
         QVERIFY(!sawPortReleased);
         QCOMPARE(norva::ComHandle.state(), norva::PortHandle::State::NotOpen);
         QVERIFY(!Form1->isVisible());
-        QVERIFY(watcher.boxes.empty());
+        QVERIFY(boxes.boxes.empty());
     }
 };
 

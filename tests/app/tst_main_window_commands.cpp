@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "app/window_constants.h"
 #include "modal_watcher.h"
+#include "protocol_tables.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -48,6 +49,8 @@ class MainWindowCommandsTest : public QObject {
 
 private slots:
     void init() {
+        // What a failed init left: cleanup does not run after one.
+        cleanup();
         pty_ = std::make_unique<PtyPair>();
         QVERIFY(pty_->ok());
         com1_ = std::make_unique<ScopedEnv>("NORVA_COM1", pty_->slavePath());
@@ -125,8 +128,8 @@ private slots:
             captions << Form1->BitBtn5->text();
         }
         if (clicks.count("BitBtn5") == 2) {
-            QCOMPARE(captions, (QStringList{Caption(norva::kEnableBaCaption),
-                                            Caption(norva::kDisableBaCaption)}));
+            QCOMPARE(captions, (QStringList{Caption(protocol_tables::kEnableBa),
+                                            Caption(protocol_tables::kDisableBa)}));
         }
         QCOMPARE(LogOf(Form1), log);
         const std::vector<std::uint8_t> bytes = pty_->ReadUntilQuiet(50);
@@ -156,7 +159,7 @@ private slots:
         QTest::mouseClick(Form1->Button3, Qt::LeftButton);
         QVERIFY(Form1->Timer1->isActive());
         QCOMPARE(Form1->Button3->text(), QStringLiteral("Polling"));
-        QCOMPARE(Form1->Timer1->interval(), norva::kPollIntervalMs);
+        QCOMPARE(Form1->Timer1->interval(), 1500);
         // A fresh interval: nowhere near a firing left over from before.
         QVERIFY(Form1->Timer1->remainingTime() > 1000);
     }
@@ -209,7 +212,7 @@ private slots:
     void transientProblem() {
         auto* shownFor = Form1->findChild<QTimer*>(QStringLiteral("ProblemTimer"));
         QVERIFY(shownFor != nullptr);
-        QCOMPARE(shownFor->interval(), TForm1::kTransientProblemMs);
+        QCOMPARE(shownFor->interval(), 10000);
         MessageBoxWatcher watcher;
         // Markup in a caption shows as typed: the panel needs the width of every character.
         const QString problem =
@@ -221,7 +224,7 @@ private slots:
         QVERIFY(shownFor->isActive());
         shownFor->start(1);
         QTRY_COMPARE(Form1->StatusBar1->PanelText(norva::kTitleStatusPanel),
-                     Caption(norva::kTitlePanelText));
+                     QStringLiteral("Norva Protocol"));
         QVERIFY(watcher.boxes.empty());
     }
 
@@ -244,8 +247,8 @@ private slots:
                                 << "0"
                                 << "10";
         QTest::newRow("link") << "Label2"
-                              << "Link" << Caption(norva::kNoLinkCaption)
-                              << Caption(norva::kLinkingNowCaption);
+                              << "Link" << Caption(protocol_tables::kNoLink)
+                              << Caption(protocol_tables::kLinkingNow);
     }
     void displaysSpeakTheirNameAndValue() {
         QFETCH(QString, control);
@@ -260,7 +263,7 @@ private slots:
         QCOMPARE(spoken->text(QAccessible::Value), before);
 
         if (control == "Label2")
-            Form1->SetLinkIndicator(norva::kLinkingNowCaption, 0x008000);
+            Form1->SetLinkIndicator(protocol_tables::kLinkingNow, 0x008000);
         else
             Form1->findChild<TDigitsPanel*>(control)->SetValue(after.toInt());
         QCOMPARE(spoken->text(QAccessible::Value), after);

@@ -9,7 +9,7 @@ class MessageBoxesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { norva::SetApplicationTitle(norva::kApplicationTitle); }
+    void initTestCase() { norva::SetApplicationTitle("Norva Protocol "); }
 
     void fullStop_data() {
         QTest::addColumn<QString>("failure");

@@ -74,6 +74,7 @@ private slots:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         program.setProcessEnvironment(environment);
         program.setWorkingDirectory(cwd.path());
+        DiesWithTest(program);
         program.start(QStringLiteral(NORVA_PROTOCOL_BINARY), {});
         QVERIFY(program.waitForStarted());
 

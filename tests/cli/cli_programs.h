@@ -40,6 +40,17 @@ public:
         }
         return false;
     }
+    // Reads standard output until `done` holds for all of it so far.
+    template <typename Done>
+    bool WaitOut(Done done) {
+        for (QElapsedTimer t; !t.isValid() || t.elapsed() < kPatienceMs;) {
+            if (!t.isValid()) t.start();
+            out_ += process_.readAllStandardOutput();
+            if (done(out())) return true;
+            process_.waitForReadyRead(100);
+        }
+        return false;
+    }
     void Interrupt() { ::kill(pid(), SIGINT); }
     pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
     // Exit status of a normal exit, or -1.

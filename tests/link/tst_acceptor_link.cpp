@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -72,6 +73,11 @@ Bytes Answered(const PtyPair& pty, std::size_t count) {
     return got;
 }
 
+// "opened", or the reason the open failed.
+std::string OpenedOr(const SelectionOutcome& outcome) {
+    return outcome.kind == SelectionOutcome::Kind::Opened ? "opened" : outcome.text;
+}
+
 qint64 MillisecondsOf(const std::function<void()>& step) {
     QElapsedTimer timer;
     timer.start();
@@ -114,7 +120,7 @@ private slots:
         });
         const auto stopStream = qScopeGuard([&] { streaming = false; });
         for (const char* step : {"port change", "close"}) {
-            QCOMPARE(link.SelectPort(1).kind, SelectionOutcome::Kind::Opened);
+            QCOMPARE(OpenedOr(link.SelectPort(1)), std::string("opened"));
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             const std::size_t before = link.Engine().bytesHandled();
             // Without the stop reaching the read this waits for 4999 bytes: 25 s at this rate.
@@ -143,7 +149,7 @@ private slots:
         link.AddTrafficSink(&record);
         QSignalSpy gone(&link, &AcceptorLink::DeviceGone);
         QSignalSpy back(&link, &AcceptorLink::DeviceBack);
-        QCOMPARE(link.SelectPort(1).kind, SelectionOutcome::Kind::Opened);
+        QCOMPARE(OpenedOr(link.SelectPort(1)), std::string("opened"));
         WriteFileBytes("comm.ini", "left alone\r\n");
 
         for (int round = 1; round <= 2; ++round) {
@@ -184,6 +190,28 @@ private slots:
         link.Close();
     }
 
+    // A pseudo-terminal's own name goes to the next one made anywhere: the link says its line
+    // is gone but leaves the new pseudo-terminal with that name to whoever made it.
+    void ptyNameIsNotTakenBack() {
+        auto pty = std::make_unique<PtyPair>();
+        const std::string path = pty->slavePath();
+        RecordingWindow window;
+        AcceptorLink link(window);
+        QSignalSpy gone(&link, &AcceptorLink::DeviceGone);
+        QCOMPARE(OpenedOr(link.OpenDirect("", path)), std::string("opened"));
+        pty.reset();
+        QTRY_COMPARE(gone.count(), 1);
+        std::vector<std::unique_ptr<PtyPair>> made;  // the lowest free number comes first
+        while (made.size() < 16 && (made.empty() || made.back()->slavePath() != path))
+            made.push_back(std::make_unique<PtyPair>());
+        if (made.back()->slavePath() != path) QSKIP("another program took the number");
+        QTest::qWait(300);  // a link that looked for it would have it by now
+        norva::PortHandle mine;
+        const auto opened = norva::OpenDevice(&mine, path, "9600,E,8,1");
+        QVERIFY2(opened.ok(), opened.Describe().c_str());
+        QVERIFY(link.waitingForDevice());
+    }
+
     // While the link waits for a device, a new selection or a close ends the wait at once.
     void waitEndsOnSelectionAndClose() {
         TempCwd cwd;
@@ -195,21 +223,49 @@ private slots:
         AcceptorLink link(window);
         QSignalSpy gone(&link, &AcceptorLink::DeviceGone);
         for (const char* step : {"selection", "close"}) {
-            QCOMPARE(link.SelectPort(1).kind, SelectionOutcome::Kind::Opened);
+            QCOMPARE(OpenedOr(link.SelectPort(1)), std::string("opened"));
             device.Pull();
             QTRY_VERIFY(link.waitingForDevice());
             const qint64 ms = MillisecondsOf([&] {
                 if (std::string(step) == "close")
                     link.Close();
                 else
-                    QCOMPARE(link.SelectPort(2).kind, SelectionOutcome::Kind::Opened);
+                    QCOMPARE(OpenedOr(link.SelectPort(2)), std::string("opened"));
             });
             QVERIFY2(ms < 1000, step);
             QVERIFY(!link.waitingForDevice());
-            QCOMPARE(ComThread != nullptr, std::string(step) == "selection");
+            QCOMPARE(link.receiving(), std::string(step) == "selection");
             device.Plug();
         }
         QCOMPARE(gone.count(), 2);
+    }
+
+    // Links on ports of their own run side by side: each answers its own device, one going
+    // leaves the other receiving and the window's slot alone, and each polls by its own timer.
+    void twoLinksSideBySide() {
+        PtyPair a;
+        PtyPair b;
+        RecordingWindow windowA;
+        RecordingWindow windowB;
+        AcceptorLink linkA(windowA);
+        linkA.PublishReceiveThread(ComThread);
+        norva::PortHandle portB;
+        auto linkB = std::make_unique<AcceptorLink>(windowB, portB);
+        QCOMPARE(OpenedOr(linkA.OpenDirect("", a.slavePath())), std::string("opened"));
+        QCOMPARE(OpenedOr(linkB->OpenDirect("", b.slavePath())), std::string("opened"));
+        const norva::RS232* windowsThread = ComThread;
+        a.Write({0x80, 0x8F});
+        b.Write({0x80, 0x8F});
+        QCOMPARE(Answered(a, 1), Bytes{0x02});
+        QCOMPARE(Answered(b, 1), Bytes{0x02});
+        linkB.reset();
+        QVERIFY(windowsThread != nullptr && ComThread == windowsThread);
+        a.Write({0xA1});
+        QCOMPARE(Answered(a, 1), Bytes{0x02});
+        linkA.PollTimer()->start(5);
+        QCOMPARE(Answered(a, 2), (Bytes{0x0C, 0x0C}));
+        linkA.Close();
+        QCOMPARE(ComThread, nullptr);
     }
 
     // Each reason for a refused open, made for real; the held device is held by another process
@@ -228,29 +284,23 @@ private slots:
         QCOMPARE(reasonFor(missing), missing + ": no such device");
         QCOMPARE(reasonFor("/dev/null"), std::string("/dev/null: not a serial device"));
 
-        int ready[2];
-        QCOMPARE(::pipe(ready), 0);
-        const pid_t holder = ::fork();
-        if (holder == 0) {
+        ChildProcess holder([&](int report) {
             ::close(pty.master());
             ::close(pty.slave());
             ::prctl(PR_SET_NAME, "slaveholder");
             const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
-            (void)!::write(ready[1], "r", 1);
+            ChildProcess::Tell(report, fd >= 0 ? "r" : "f");
             ::pause();
-            ::_exit(fd >= 0 ? 0 : 1);
-        }
-        char byte = 0;
-        QCOMPARE(::read(ready[0], &byte, 1), ssize_t{1});
-        const std::string busy =
-            pty.slavePath() + ": busy, in use by slaveholder (pid " + std::to_string(holder) + ")";
+        });
+        QCOMPARE(holder.Report(), std::string("r"));
+        const std::string busy = pty.slavePath() + ": busy, in use by slaveholder (pid " +
+                                 std::to_string(holder.pid()) + ")";
         QCOMPARE(reasonFor(pty.slavePath()), busy);
         const std::vector<std::string> saved = norva::UucpLockFolders();
         norva::UucpLockFolders().clear();
         QCOMPARE(reasonFor(pty.slavePath()), busy);
         norva::UucpLockFolders() = saved;
-        ::kill(holder, SIGKILL);
-        ::waitpid(holder, nullptr, 0);
+        holder.Kill();
         QCOMPARE(reasonFor(pty.slavePath()), std::string("opened"));
         link.Close();
 
@@ -283,27 +333,20 @@ private slots:
         QVERIFY(pty.ok());
         Map("NORVA_COM1", pty.slavePath());
         // The bench holds the port in a child: this process plays the device on the master.
-        int ready[2];
-        QCOMPARE(::pipe(ready), 0);
-        const pid_t bench = ::fork();
-        if (bench == 0) {
+        ChildProcess bench([&](int report) {
             ::close(pty.master());
             ::prctl(PR_SET_NAME, "bench");
             norva::PortHandle held;
             const auto opened = norva::OpenPort(&held, "COM1", "9600,E,8,1");
-            const std::string said = opened.ok() ? "o" : opened.text();  // why, if it failed
-            (void)!::write(ready[1], said.data(), said.size());
+            ChildProcess::Tell(report, opened.ok() ? "o" : opened.text());
             ::pause();
-            ::_exit(0);
-        }
-        char said[512] = {};
-        QVERIFY(::read(ready[0], said, sizeof said - 1) > 0);
-        QCOMPARE(std::string(said), std::string("o"));
+        });
+        QCOMPARE(bench.Report(), std::string("o"));
         const std::string lockFile =
             cwd.path().toStdString() + "/lock/" + norva::LockFileName(pty.slavePath());
-        QCOMPARE(std::stoi(ReadFileBytes(lockFile)), int(bench));
+        QCOMPARE(std::stoi(ReadFileBytes(lockFile)), int(bench.pid()));
         const std::string expected =
-            pty.slavePath() + ": busy, in use by bench (pid " + std::to_string(bench) + ")";
+            pty.slavePath() + ": busy, in use by bench (pid " + std::to_string(bench.pid()) + ")";
         for (bool withLockFolders : {true, false}) {
             if (!withLockFolders) norva::UucpLockFolders().clear();
             norva::PortHandle second;
@@ -311,8 +354,7 @@ private slots:
             QVERIFY(!refused.ok());
             QCOMPARE(refused.text(), expected);
         }
-        ::kill(bench, SIGKILL);
-        ::waitpid(bench, nullptr, 0);
+        bench.Kill();
         // Its lock is stale now and is taken over, then removed when the port is let go.
         norva::UucpLockFolders() = {cwd.path().toStdString() + "/lock"};
         norva::PortHandle port;

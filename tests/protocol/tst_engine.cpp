@@ -196,7 +196,7 @@ private slots:
         Bench bench;
         EscrowValue = 7;
         bench.window.escrowSetting = noEscrow ? 1 : 0;
-        bench.window.captions[wire::ChannelOf(channelByte) - 1] = caption.toStdString();
+        bench.window.captions[protocol_tables::ChannelOf(channelByte) - 1] = caption.toStdString();
         bench.window.displays[1] = 3;
         bench.Feed({0x81, 0x8F, channelByte});
         QCOMPARE(bench.window.events, expected);
@@ -303,8 +303,8 @@ private slots:
         QVERIFY(bench.window.events.empty());
         bench.Feed({0x00});
         QCOMPARE(bench.window.events, kLinkEvents);
-        QCOMPARE(bench.window.linkCaption, std::string(kLinkingNowCaption));
-        QCOMPARE(bench.window.status[kLinkStatusPanel], std::string(kLinkingStatusText));
+        QCOMPARE(bench.window.linkCaption, std::string("Linking Now"));
+        QCOMPARE(bench.window.status[2], std::string("Linking"));
         bench.Feed({0x20, 0x21});
         QCOMPARE(std::count(bench.window.events.begin(), bench.window.events.end(),
                             std::string("link Linking Now")),

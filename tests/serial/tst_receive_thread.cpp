@@ -1,3 +1,5 @@
+#include <poll.h>
+
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -5,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "link/block_inbox.h"
 #include "process_cpu.h"
-#include "protocol/block_inbox.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -18,9 +20,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
+bool Readable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1;
+}
+
 // A port on a pty, a receive thread on it, and what the thread handed over.
 struct Receiver {
-    explicit Receiver(const PtyPair& pty) : inbox([this] { ++wakes; }) {
+    explicit Receiver(const PtyPair& pty) {
         const ScopedEnv mapping("NORVA_COM5", pty.slavePath());
         opened = OpenComPort(&port, "COM5", "9600,E,8,1");
     }
@@ -38,7 +45,6 @@ struct Receiver {
     PortHandle port;
     int opened = 0;
     BlockInbox inbox;
-    std::atomic<int> wakes{0};
     std::atomic<int> calls{0};
     std::vector<Bytes> blocks;
     std::unique_ptr<RS232> thread;
@@ -66,20 +72,19 @@ private slots:
         QVERIFY(!r.thread->StopRequested());
     }
 
-    // Bursts become blocks in order of arrival; short gaps stay within one block.
+    // Bursts become blocks in order of arrival, each waking the taker.
     void burstsBecomeBlocksInOrder() {
         PtyPair pty;
         Receiver r(pty);
         r.Start();
-        pty.Write({0x81, 0x8F});
-        std::this_thread::sleep_for(20ms);
-        pty.Write({0x40});
+        pty.Write({0x81, 0x8F, 0x40});
+        QVERIFY(Readable(r.inbox.wakeDescriptor(), 5000));
         QTRY_COMPARE(r.Taken().size(), std::size_t{1});
+        QVERIFY(!Readable(r.inbox.wakeDescriptor(), 0));
         pty.Write({0x10});
         QTRY_COMPARE(r.Taken().size(), std::size_t{2});
         QCOMPARE(r.blocks[0], (Bytes{0x81, 0x8F, 0x40}));
         QCOMPARE(r.blocks[1], Bytes{0x10});
-        QVERIFY(r.wakes >= 1);
     }
 
     // The device vanishes under a running thread: it stays alive, calls nothing, costs nothing.
@@ -126,8 +131,7 @@ private slots:
     // stop still gets through; nothing that was read is lost.
     void backPressureAndStop() {
         PtyPair pty;
-        int wakes = 0;
-        BlockInbox inbox([&] { ++wakes; }, 4);
+        BlockInbox inbox(4);
         PortHandle port;
         {
             const ScopedEnv mapping("NORVA_COM5", pty.slavePath());

@@ -12,6 +12,7 @@
 #include <map>
 #include <thread>
 
+#include "child_process.h"
 #include "pty_pair.h"
 #include "scoped_env.h"
 #include "serial/com_port.h"
@@ -298,40 +299,29 @@ private slots:
     // terminal, interrupted by SIGTTOU) still count as an open, with the reason as a warning.
     void refusedLineSettingsStillOpen() {
         PtyPair pty;
-        int report[2];
-        QCOMPARE(::pipe(report), 0);
-        const pid_t leader = ::fork();
-        if (leader == 0) {
+        ChildProcess leader([&](int report) {
             ::setsid();
             if (::ioctl(pty.slave(), TIOCSCTTY, 0) != 0) ::_exit(2);
-            const pid_t background = ::fork();
-            if (background == 0) {
+            ChildProcess background([&](int) {
                 ::setpgid(0, 0);
                 struct sigaction interrupt {};
                 interrupt.sa_handler = [](int) {};
                 ::sigaction(SIGTTOU, &interrupt, nullptr);
                 PortHandle port;
                 const Result<OpenedPort> result = OpenDevice(&port, pty.slavePath(), "9600,E,8,1");
-                const std::string text =
-                    result.ok() ? "opened " + result->warning : "failed " + result.text();
-                (void)!::write(report[1], text.data(), text.size());
+                ChildProcess::Tell(
+                    report, result.ok() ? "opened " + result->warning : "failed " + result.text());
                 ::signal(SIGTTOU, SIG_IGN);
                 CloseComPort(&port);
-                ::_exit(0);
-            }
-            int status = 0;
-            ::waitpid(background, &status, 0);
+            });
+            ::close(report);
+            const int status = background.Wait();
             ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
-        }
-        ::close(report[1]);
-        char text[512] = {};
-        const ssize_t n = ::read(report[0], text, sizeof text - 1);
-        ::close(report[0]);
-        int status = 0;
-        ::waitpid(leader, &status, 0);
-        QVERIFY(n > 0);
-        QCOMPARE(std::string(text), "opened " + pty.slavePath() + ": line settings refused (" +
-                                        std::strerror(EINTR) + ")");
+        });
+        const std::string text = leader.Report();
+        QVERIFY(ChildProcess::ExitedWith(leader.Wait(), 0));
+        QCOMPARE(text, "opened " + pty.slavePath() + ": line settings refused (" +
+                           std::strerror(EINTR) + ")");
 
         // Even parity, which a pseudo-terminal does not keep, is no refusal there.
         PortHandle port;
@@ -392,15 +382,11 @@ private slots:
         QCOMPARE(OpenComPort(&first, "COM7", "9600,E,8,1"), kOpened);
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpenFailed);
         QVERIFY(QFile::exists(lock));  // the refused handle leaves the holder's lock alone
-        const pid_t child = ::fork();
-        if (child == 0) {
-            PortHandle other;
-            ::_exit(OpenComPort(&other, "COM7", "9600,E,8,1"));
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), kOpenFailed);
+        ChildProcess other([](int) {
+            PortHandle port;
+            ::_exit(OpenComPort(&port, "COM7", "9600,E,8,1"));
+        });
+        QVERIFY(ChildProcess::ExitedWith(other.Wait(), kOpenFailed));
         ReleaseComPort(&first);
         QVERIFY(!QFile::exists(lock));
         QCOMPARE(OpenComPort(&second, "COM7", "9600,E,8,1"), kOpened);
@@ -472,7 +458,8 @@ private slots:
         QCOMPARE(OpenComPort(&port, "COM7", "9600,E,8,1"), kOpened);
         const Bytes burst{0x81, 0x8F, 0x40, 0x10, 0x11, 0x20};
         bool measured = false;
-        for (int attempt = 0; attempt < 5 && !measured; ++attempt) {
+        for (const auto giveUp = Clock::now() + std::chrono::seconds(20);
+             !measured && Clock::now() < giveUp;) {
             const Burst got = ReadWhileWriting(pty, port, burst, 30);
             if (got.worstGapMs >= 45) {
                 pty.ReadUntilQuiet(0);
@@ -487,15 +474,15 @@ private slots:
         }
         QVERIFY2(measured, "the machine never produced 30 ms gaps");
 
-        std::thread writer([&] {
-            pty.Write({0x10, 0x11});
-            std::this_thread::sleep_for(std::chrono::milliseconds(80));
-            pty.Write({0x20});
-        });
+        // The read ends once the line has been quiet for 50 ms, not waiting for more; what comes
+        // after is the next read's.
+        pty.Write({0x10, 0x11});
+        const auto started = Clock::now();
         std::uint8_t buffer[4999];
         const std::size_t first = ReadBlock(&port, buffer, sizeof buffer);
-        writer.join();
+        QVERIFY(ElapsedMs(started) >= 50);
         QCOMPARE(Bytes(buffer, buffer + first), (Bytes{0x10, 0x11}));
+        pty.Write({0x20});
         const std::size_t second = ReadBlock(&port, buffer, sizeof buffer);
         QCOMPARE(Bytes(buffer, buffer + second), Bytes{0x20});
     }

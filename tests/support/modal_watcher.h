@@ -65,9 +65,40 @@ public:
                       box->reject();
                   }
                   return true;
-              }) {}
+              }) {
+        ++Active();
+    }
+    ~MessageBoxWatcher() { --Active(); }
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+
+    // Watchers alive now.
+    static int& Active() {
+        static int count = 0;
+        return count;
+    }
 
     std::vector<SeenBox> boxes;
+
+private:
+    ModalWatcher watcher_;
+};
+
+// Closes a message box that no MessageBoxWatcher is there to answer and keeps its text, so a
+// step that fails with a box (an open refused) fails the test in moments instead of waiting in
+// the box's modal loop for the suite's time-out.
+class StrayBoxes {
+public:
+    StrayBoxes()
+        : watcher_([this](QWidget* modal) {
+              auto* box = qobject_cast<QMessageBox*>(modal);
+              if (box == nullptr || MessageBoxWatcher::Active() > 0) return false;
+              texts.push_back(box->text());
+              box->reject();
+              return true;
+          }) {}
+
+    QStringList texts;
 
 private:
     ModalWatcher watcher_;

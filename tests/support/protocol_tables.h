@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
 
 // The acceptor's codes as the protocol's tables list them, written out for the suites'
 // expectations so that no suite takes them from the classifier it checks.
@@ -46,5 +49,28 @@ inline Reaction ReactionTo(std::uint8_t byte) {
             return IsStatusCode(byte) ? Reaction::Status : Reaction::None;
     }
 }
+
+// The note channel, 1 to 16, that a channel byte names in its low four bits.
+inline int ChannelOf(std::uint8_t channelByte) {
+    return (channelByte & 0x0F) + 1;
+}
+
+// The log lines of the commands the host sends, each exactly as the log shows it.
+inline constexpr std::array<std::string_view, 6> kSentLines{"Send      [0x02]", "Send      [0x0F]",
+                                                            "Send      [0x0C]", "Send      [0x30]",
+                                                            "Send [0x3E]",      "Send [0x5E]"};
+
+// The log line of a received byte: "Receive [0x" + two upper-case hex digits + "]".
+inline std::string ReceivedLine(std::uint8_t byte) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Receive [0x%02X]", byte);
+    return text;
+}
+
+// The window's captions the engine and the commands set.
+inline constexpr std::string_view kNoLink = "No Link";
+inline constexpr std::string_view kLinkingNow = "Linking Now";
+inline constexpr std::string_view kEnableBa = "Enable BA";
+inline constexpr std::string_view kDisableBa = "Disable BA";
 
 }  // namespace protocol_tables

@@ -83,6 +83,14 @@ public:
         return out;
     }
 
+    // Takes what waits on the slave side, within waitMs: the test plays the host there itself.
+    void DrainSlave(int waitMs = 10) const {
+        pollfd p{slave_, POLLIN, 0};
+        std::uint8_t buffer[4096];
+        if (::poll(&p, 1, waitMs) == 1 && (p.revents & POLLIN))
+            (void)!::read(slave_, buffer, sizeof buffer);
+    }
+
     void CloseMaster() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/engine_window.h"
+#include "protocol_tables.h"
 
 // A stand-in for the main window where no widgets are wanted: it keeps the state the engine
 // reads, reduces display values like the real digit panels, and records every change and every
@@ -90,10 +91,10 @@ public:
     int escrowSetting = 0;
     std::array<std::int32_t, 3> displays{};
     std::array<std::string, 6> status{
-        "PORT", "", std::string(norva::kNoLinkCaption), "Norva Protocol", "Version", "1.0.0.0"};
-    std::string linkCaption{norva::kNoLinkCaption};
+        "PORT", "", std::string(protocol_tables::kNoLink), "Norva Protocol", "Version", "1.0.0.0"};
+    std::string linkCaption{protocol_tables::kNoLink};
     std::uint32_t linkColour = 0xFF0000;
-    std::string enableCaption{norva::kDisableBaCaption};
+    std::string enableCaption{protocol_tables::kDisableBa};
     bool acceptEnabled = false;
     bool rejectEnabled = false;
 };

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/hex.h"
+
 namespace norva::sim {
 
 void WriteAll(int fd, std::string_view text, int stopFd) {
@@ -28,8 +30,9 @@ void WriteAll(int fd, std::string_view text, int stopFd) {
 }
 
 std::string HexText(std::uint8_t byte) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+    std::string text;
+    AppendHexByte(text, byte);
+    return text;
 }
 
 std::string HexText(const std::uint8_t* bytes, std::size_t count) {

@@ -119,9 +119,8 @@ int main(int argc, char** argv) {
         if (o.notes && reading.tallies().stacked >= *o.notes) run.Finish(kExitStopped, "notes");
     };
     // The operator's part: the polling timer and the decisions on held notes.
-    QTimer pollTimer;
-    QObject::connect(&pollTimer, &QTimer::timeout, [&] { link.Commands().Poll(); });
-    if (o.pollMs > 0) pollTimer.start(o.pollMs);
+    link.SetPollHandler([&] { link.Commands().Poll(); });
+    if (o.pollMs > 0) link.PollTimer()->start(o.pollMs);
     front.onDecisionAwaited = [&] {
         QTimer::singleShot(o.decisionDelayMs, &link, [&] {
             if (AwaitingDecision != 1) return;  // a reset or the acceptor ended it first

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <limits>
 #include <mutex>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "serial/rs232.h"
 
 namespace norva {
@@ -26,28 +26,32 @@ struct Block {
     std::int64_t lastByteUnixMicros = 0;
 };
 
-// Blocks read on the receive thread wait here until the window's thread takes them. The wake
-// function is called on the receive thread whenever the inbox turns non-empty; it must only
-// schedule the taking (one wake per batch, so a burst of blocks is handled in one go).
+// Blocks read on the receive thread wait here until the link's thread takes them. The wake
+// descriptor is readable exactly while blocks wait, so that thread's event loop watches it and
+// nothing but the blocks, behind the mutex, passes from one thread to the other. -1 when the
+// system gave no descriptor: the taker must then look now and then.
 class BlockInbox {
 public:
     static constexpr std::size_t kDefaultCapacityBytes = 256 * 1024;
 
-    explicit BlockInbox(std::function<void()> wake,
-                        std::size_t capacityBytes = kDefaultCapacityBytes);
+    explicit BlockInbox(std::size_t capacityBytes = kDefaultCapacityBytes);
 
-    // Adds a block. While the window's thread lags by more than the capacity the reader waits
+    int wakeDescriptor() const { return wake_.get(); }
+
+    // Adds a block. While the link's thread lags by more than the capacity the reader waits
     // here, which leaves further bytes in the driver; when giveUp turns true it stops waiting
     // and adds the block all the same, so no byte that was read is lost.
     void Push(Block block, const std::atomic<bool>& giveUp);
 
-    // Takes blocks from the front until they hold at least maxBytes, or the inbox is empty.
+    // Takes blocks from the front until they hold at least maxBytes, or the inbox is empty; the
+    // wake descriptor stays readable while any are left.
     std::vector<Block> Take(std::size_t maxBytes);
     std::vector<Block> TakeAll() { return Take(std::numeric_limits<std::size_t>::max()); }
-    bool Empty();
 
 private:
-    std::function<void()> wake_;
+    void SetAwake(bool awake);
+
+    UniqueFd wake_;
     const std::size_t capacityBytes_;
     std::mutex mutex_;
     std::condition_variable drained_;

@@ -1,26 +1,35 @@
-#include "protocol/block_inbox.h"
+#include "link/block_inbox.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
 
 namespace norva {
 
-BlockInbox::BlockInbox(std::function<void()> wake, std::size_t capacityBytes)
-    : wake_(std::move(wake)), capacityBytes_(capacityBytes) {}
+BlockInbox::BlockInbox(std::size_t capacityBytes)
+    : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), capacityBytes_(capacityBytes) {}
+
+// Under the mutex, so that the descriptor's state always matches the queue's.
+void BlockInbox::SetAwake(bool awake) {
+    if (!wake_.valid()) return;
+    std::uint64_t count = 1;
+    if (awake)
+        (void)!::write(wake_.get(), &count, sizeof count);
+    else
+        (void)!::read(wake_.get(), &count, sizeof count);
+}
 
 void BlockInbox::Push(Block block, const std::atomic<bool>& giveUp) {
-    bool wasEmpty = false;
-    {
-        std::unique_lock lock(mutex_);
-        // The stop flag has no way to notify this variable, so look at it now and then.
-        while (pendingBytes_ >= capacityBytes_ && !giveUp) {
-            drained_.wait_for(lock, std::chrono::milliseconds(20));
-        }
-        wasEmpty = blocks_.empty();
-        pendingBytes_ += block.bytes.size();
-        blocks_.push_back(std::move(block));
+    std::unique_lock lock(mutex_);
+    // The stop flag has no way to notify this variable, so look at it now and then.
+    while (pendingBytes_ >= capacityBytes_ && !giveUp) {
+        drained_.wait_for(lock, std::chrono::milliseconds(20));
     }
-    if (wasEmpty) wake_();
+    if (blocks_.empty()) SetAwake(true);
+    pendingBytes_ += block.bytes.size();
+    blocks_.push_back(std::move(block));
 }
 
 std::vector<Block> BlockInbox::Take(std::size_t maxBytes) {
@@ -34,14 +43,10 @@ std::vector<Block> BlockInbox::Take(std::size_t maxBytes) {
             taken.push_back(std::move(blocks_.front()));
             blocks_.pop_front();
         }
+        if (!taken.empty() && blocks_.empty()) SetAwake(false);
     }
     drained_.notify_all();
     return taken;
-}
-
-bool BlockInbox::Empty() {
-    std::lock_guard lock(mutex_);
-    return blocks_.empty();
 }
 
 void ReceiveBlock(const ReceivePass& pass, BlockInbox& inbox) {
