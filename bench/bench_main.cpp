@@ -22,6 +22,7 @@
 #include "bench_link.h"
 #include "bench_picture.h"
 #include "bench_replay.h"
+#include "bench_tap.h"
 #include "measured_program.h"
 #include "program_driver.h"
 #include "results_table.h"
@@ -39,6 +40,7 @@ struct Options {
     bool program = true;
     norva::bench::DriverOptions driver;
     std::string replaySimulator = NORVA_ACCEPTOR_SIM;  // another build's, to compare
+    int tapSeconds = 600;                              // the tap's soak
     long replayLines = 5'000'000;
     std::vector<char*> benchmarkArguments;
 };
@@ -49,8 +51,9 @@ void Usage(const char* name) {
                  "          [--seconds S] [--idle-seconds S] [--budget-seconds S] [--trials N] "
                  "[--lines N] [--startups N]\n"
                  "          [--core-only | --program-only] [--replay-sim PATH] [--replay-lines N]\n"
-                 "          [--only start-up,idle,latency,flood,memory,budget,replay] "
-                 "[--benchmark_...]\n",
+                 "          [--only start-up,idle,latency,flood,memory,budget,replay,picture,"
+                 "tap-order,tap-soak]\n          [--tap-seconds S]\n"
+                 "          [--benchmark_...]\n",
                  name);
 }
 
@@ -100,6 +103,8 @@ bool Parse(int argc, char** argv, Options& options) {
                 options.driver.only.push_back(names.substr(start, end - start));
                 start = end + 1;
             }
+        } else if (hasValue && argument == "--tap-seconds") {
+            options.tapSeconds = std::max(1, std::atoi(argv[++i]));
         } else if (hasValue && argument == "--replay-sim") {
             options.replaySimulator = argv[++i];
         } else if (hasValue && argument == "--replay-lines") {
@@ -362,6 +367,55 @@ void AddLinkRows(norva::bench::ResultsTable& table,
         [](double v) { return Fixed(v, 3) + " %"; }, [](double v) { return v < 0.1; });
 }
 
+void AddTapSoakRows(norva::bench::ResultsTable& table,
+                    const std::vector<norva::bench::TapSoakFigures>& runs) {
+    using Figures = norva::bench::TapSoakFigures;
+    if (runs.empty()) return;
+    const std::string soak =
+        "Tap soak, " + Fixed(runs.front().seconds, 0) + " s at 2 notes a second";
+    const auto percent = [](double v) { return Fixed(v, 3) + " % of one core"; };
+    std::vector<double> ratio;
+    for (const Figures& f : runs)
+        ratio.push_back(f.tapCpuMs / f.hostCpuMs);
+    table.Add(soak + ": the tap's processor time", "≤ norva-cli's",
+              PerRun(runs, [](const Figures& f) { return f.tapCpuMs / (f.seconds * 10); }),
+              percent);
+    table.Add(soak + ": norva-cli's as the host, same traffic", "—",
+              PerRun(runs, [](const Figures& f) { return f.hostCpuMs / (f.seconds * 10); }),
+              percent);
+    table.Add(
+        soak + ": the tap's against norva-cli's", "≤ 1", ratio,
+        [](double v) { return Fixed(v, 2); }, [](double v) { return v <= 1; });
+    table.Add(soak + ": notes the tap saw stacked", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.notesSeenByTap); }),
+              [](double v) { return Fixed(v, 0); });
+}
+
+void AddTapRows(norva::bench::ResultsTable& table,
+                const std::vector<norva::bench::TapOrderFigures>& runs) {
+    using Figures = norva::bench::TapOrderFigures;
+    if (runs.empty()) return;
+    const auto ms = [](double v) { return Fixed(v, 3) + " ms"; };
+    const auto count = [](double v) { return Fixed(v, 0); };
+    table.Add("Tap order on pseudo-terminals: pairs written 0 to 10 ms apart", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.pairs); }), count);
+    table.Add("Tap order: pairs timed in the wrong order", "0",
+              PerRun(runs, [](const Figures& f) { return double(f.inverted); }), count,
+              [](double v) { return v == 0; });
+    table.Add("Tap order: pairs read in one pass (timed alike: marked uncertain)", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.tied); }), count);
+    table.Add("Tap order: widest gap read in one pass", "—",
+              PerRun(runs, [](const Figures& f) { return double(f.widestTiedGapMicros) / 1000; }),
+              ms);
+    table.Add("Tap order: read timed after the write, p99", "—",
+              PerRun(runs, [](const Figures& f) { return f.lateP99Ms; }), ms);
+    table.Add("Tap order: read timed after the write, p99.9", "≤ the bound's 20 ms",
+              PerRun(runs, [](const Figures& f) { return f.lateP999Ms; }), ms,
+              [](double v) { return v <= 20; });
+    table.Add("Tap order: read timed after the write, slowest", "—",
+              PerRun(runs, [](const Figures& f) { return f.lateMaxMs; }), ms);
+}
+
 void AddReplayRows(norva::bench::ResultsTable& table, const Options& options,
                    const std::vector<norva::bench::ReplayFigures>& runs) {
     using Figures = norva::bench::ReplayFigures;
@@ -420,6 +474,12 @@ int main(int argc, char** argv) {
         Usage(argv[0]);
         return 2;
     }
+    const auto& only = options.driver.only;
+    if (!only.empty() && std::all_of(only.begin(), only.end(), [](const std::string& name) {
+            return name.rfind("tap-", 0) == 0;
+        })) {
+        options.core = options.program = false;
+    }
 
     // The real window system where there is one to be had: a private X server.
     std::unique_ptr<VirtualDisplay> display;
@@ -451,11 +511,24 @@ int main(int argc, char** argv) {
     std::vector<norva::bench::LinkFigures> linkRuns;
     std::vector<norva::bench::ReplayFigures> replayRuns;
     std::vector<norva::bench::PictureFigures> pictureRuns;
-    const auto& only = options.driver.only;
     const bool replay = only.empty() || std::find(only.begin(), only.end(), "replay") != only.end();
     const bool picture =
         only.empty() || std::find(only.begin(), only.end(), "picture") != only.end();
+    std::vector<norva::bench::TapOrderFigures> tapRuns;
+    std::vector<norva::bench::TapSoakFigures> tapSoakRuns;
+    const auto named = [&only](const char* measurement) {
+        return std::find(only.begin(), only.end(), measurement) != only.end();
+    };
     for (int run = 0; run < options.runs; ++run) {
+        // The tap's measurements are long; they run only when named.
+        if (named("tap-order")) {
+            std::fprintf(stderr, "run %d: the tap's order\n", run + 1);
+            tapRuns.push_back(norva::bench::MeasureTapOrder(options.driver.trials));
+        }
+        if (named("tap-soak")) {
+            std::fprintf(stderr, "run %d: the tap's soak (%d s)\n", run + 1, options.tapSeconds);
+            tapSoakRuns.push_back(norva::bench::MeasureTapSoak(options.tapSeconds));
+        }
         if (options.core) {
             std::fprintf(stderr, "run %d: in-process benchmarks\n", run + 1);
             benchmark::RunSpecifiedBenchmarks(&coreRuns[std::size_t(run)]);
@@ -482,6 +555,8 @@ int main(int argc, char** argv) {
     norva::bench::ResultsTable table(options.runs);
     if (options.program) AddProgramRows(table, options, programRuns);
     if (options.core) AddLinkRows(table, linkRuns);
+    AddTapRows(table, tapRuns);
+    AddTapSoakRows(table, tapSoakRuns);
     if (options.core) AddReplayRows(table, options, replayRuns);
     if (options.core) norva::bench::AddPictureRows(table, pictureRuns);
     if (options.core) AddCoreRows(table, coreRuns);

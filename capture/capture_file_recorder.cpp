@@ -132,6 +132,12 @@ void CaptureFileRecorder::Sent(std::int64_t unixMicros, std::uint8_t byte) {
     Hand(std::move(line), nullptr);
 }
 
+void CaptureFileRecorder::Comment(std::string_view text) {
+    std::string line;
+    AppendCommentLine(line, text);
+    Hand(std::move(line), nullptr);
+}
+
 void CaptureFileRecorder::Hand(std::string lines, const std::string* portLine) {
     Outcome overflow;
     {

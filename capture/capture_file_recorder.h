@@ -9,6 +9,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -70,6 +71,8 @@ public:
     void PortOpened(std::int64_t unixMicros, const PortIdentity& port) override;
     void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override;
     void Sent(std::int64_t unixMicros, std::uint8_t byte) override;
+    // A comment line in its place among the events (a tap's note on their order).
+    void Comment(std::string_view text);
 
     bool recording() const;
     Outcome failure() const;

@@ -264,6 +264,12 @@ void AppendSentLine(std::string& out, std::int64_t unixMicros, std::uint8_t byte
     out += '\n';
 }
 
+void AppendCommentLine(std::string& out, std::string_view text) {
+    out += "# ";
+    AppendCleaned(out, text, false);
+    out += '\n';
+}
+
 std::string FormatCapture(const std::vector<CaptureEvent>& events) {
     std::string out(kCaptureHeader);
     out += '\n';

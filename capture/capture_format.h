@@ -39,6 +39,8 @@ void AppendPortLine(std::string& out, const PortIdentity& port);
 void AppendReceivedLine(std::string& out, std::int64_t unixMicros,
                         std::span<const std::uint8_t> block);
 void AppendSentLine(std::string& out, std::int64_t unixMicros, std::uint8_t byte);
+// "# TEXT": a note for the reader that every reader of the format skips.
+void AppendCommentLine(std::string& out, std::string_view text);
 
 // The header and then each event.
 std::string FormatCapture(const std::vector<CaptureEvent>& events);

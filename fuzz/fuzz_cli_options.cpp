@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "serial/line_mode.h"
 #include "tools/norva-cli/cli_options.h"
 
 using namespace norva::cli;
@@ -30,6 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!o.report.empty() || !o.from.empty()) {
         Check(!o.report.empty() && !o.from.empty() && o.portNumber == 0 && o.device.empty(),
               "a report names its capture and no port");
+        return 0;
+    }
+    if (o.tapped()) {
+        // A tap: two lines, no port of its own, settings that parse, and the same again.
+        Check(!o.tapDevice.empty() && o.portNumber == 0 && o.device.empty(), "a tap's two lines");
+        Check(norva::ParseModeString(o.mode).has_value(), "a tap's line settings parse");
+        const norva::Result<Options> again =
+            ParseOptions({"--tap-host", o.tapHost, "--tap-device", o.tapDevice, "--mode", o.mode});
+        Check(again.ok() && again->tapHost == o.tapHost && again->tapDevice == o.tapDevice &&
+                  again->mode == o.mode,
+              "a tap's options parse again");
         return 0;
     }
     Check((o.portNumber != 0) != !o.device.empty(), "exactly one port");

@@ -158,7 +158,8 @@ Result<OpenedPort> OpenDevice(PortHandle* handle, const std::string& path,
         return failure;
     };
 
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int access = handle->access_ == PortHandle::Access::ReadOnly ? O_RDONLY : O_RDWR;
+    const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(FailureForErrno(path, errno));
     termios saved{};
     if (::tcgetattr(fd, &saved) != 0) {
@@ -205,7 +206,9 @@ Result<OpenedPort> OpenDevice(PortHandle* handle, const std::string& path,
 
 bool SendByte(PortHandle* handle, std::uint8_t byte) {
     std::lock_guard lock(handle->mutex_);
-    if (handle->state_ != PortHandle::State::Open) return false;
+    if (handle->state_ != PortHandle::State::Open ||
+        handle->access_ == PortHandle::Access::ReadOnly)
+        return false;
     for (;;) {
         const ssize_t n = ::write(handle->fd_, &byte, 1);
         if (n == 1) return true;

@@ -19,8 +19,11 @@ struct OpenedPort;
 class PortHandle {
 public:
     enum class State { NotOpen, Failed, Open };
+    // A tap's input is only ever listened to: opened for reading alone, so not even a stray
+    // write can reach the line it hears.
+    enum class Access { ReadWrite, ReadOnly };
 
-    PortHandle() = default;
+    explicit PortHandle(Access access = Access::ReadWrite) : access_(access) {}
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
     ~PortHandle();
@@ -33,6 +36,7 @@ public:
     // The device and line settings of the last successful open, kept for a reopen.
     std::string devicePath() const;
     std::string modeString() const;
+    Access access() const { return access_; }
     // Whether the device may come back under the same path once it went away: a USB adapter or
     // a link made anew may, a pseudo-terminal's own node never does (its number goes to whoever
     // opens the next one, another program's terminal perhaps), so that one is not waited for.
@@ -46,6 +50,7 @@ private:
     friend void ReleaseComPort(PortHandle*);
 
     mutable std::mutex mutex_;  // guards the fields and makes each write one whole byte
+    const Access access_;
     State state_ = State::NotOpen;
     int fd_ = -1;
     termios saved_{};
@@ -84,7 +89,8 @@ Result<OpenedPort> OpenPort(PortHandle* handle, const std::string& portName,
 Result<OpenedPort> OpenDevice(PortHandle* handle, const std::string& devicePath,
                               const std::string& modeString);
 
-// Writes exactly one byte; false when it did not go out. Safe from any thread.
+// Writes exactly one byte; false when it did not go out, and always on a read-only handle.
+// Safe from any thread.
 bool SendByte(PortHandle* handle, std::uint8_t byte);
 
 // Restores the saved line settings and closes the descriptor. The handle then reads "not open",

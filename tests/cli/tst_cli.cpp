@@ -15,70 +15,11 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include "cli_programs.h"
 #include "pty_pair.h"
 #include "temp_cwd.h"
 
 namespace {
-
-constexpr int kPatienceMs = 30000;
-
-class Program {
-public:
-    Program(const QString& binary, const QStringList& args) {
-        process_.start(binary, args);
-        process_.waitForStarted(kPatienceMs);
-    }
-    ~Program() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(kPatienceMs);
-        }
-    }
-    // The pseudo-terminal the simulator made, from its first line.
-    QString PtyPath() {
-        if (!process_.canReadLine()) process_.waitForReadyRead(kPatienceMs);
-        return QString::fromUtf8(process_.readLine()).trimmed().section(' ', 1);
-    }
-    bool WaitErr(const QString& text) {
-        for (QElapsedTimer t; !t.isValid() || t.elapsed() < kPatienceMs;) {
-            if (!t.isValid()) t.start();
-            err_ += process_.readAllStandardError();
-            if (err().contains(text)) return true;
-            process_.waitForReadyRead(100);
-        }
-        return false;
-    }
-    void Interrupt() { ::kill(static_cast<pid_t>(process_.processId()), SIGINT); }
-    // Exit status of a normal exit, or -1.
-    int Finished(int ms = kPatienceMs) {
-        if (!process_.waitForFinished(ms)) return -1;
-        out_ += process_.readAllStandardOutput();
-        err_ += process_.readAllStandardError();
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    QString out() const { return QString::fromUtf8(out_); }
-    QString err() const { return QString::fromUtf8(err_); }
-    // From standard output, or standard error when standard output failed.
-    QJsonObject Summary() const {
-        const QByteArray& text = out_.contains("\n{") ? out_ : err_;
-        return QJsonDocument::fromJson(text.mid(text.lastIndexOf("\n{") + 1)).object();
-    }
-
-private:
-    QProcess process_;
-    QByteArray out_, err_;
-};
-
-Program Cli(const QStringList& args) {
-    return Program(QStringLiteral(NORVA_CLI), args);
-}
-Program Sim(const QStringList& args) {
-    return Program(QStringLiteral(NORVA_ACCEPTOR_SIM), args);
-}
-// norva-cli with its standard streams as the shell script before "exec" leaves them.
-Program ShellCli(const QString& script, const QStringList& args) {
-    return Program("/bin/sh", QStringList{"-c", script + " exec \"$0\" \"$@\"", NORVA_CLI} + args);
-}
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -168,40 +109,76 @@ private slots:
         QCOMPARE(host.Finished(), 0);
     }
 
-    // The decisions by policy, and the refusals the window makes: a channel not ticked, a
-    // value that is not a number. SIGINT ends the run with the summary.
-    void decisionsAndRefusals_data() {
+    // Every kind of outcome: notes stacked, returned, refused as the window refuses them (a
+    // channel not ticked, a value that is not a number), rejected by the policy, status codes
+    // and power-ups. The summary, read from the traffic, counts what the simulator says it did.
+    // SIGINT ends the run with the summary.
+    void everyOutcomeAsTheSimulatorCountsIt_data() {
         QTest::addColumn<QString>("escrow");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("accept after 200 ms")
-            << "accept:200"
-            << "stacked 1  ch1:1|credit 100|unticked 1, not a number 1|returned 2|"
-               "rejected by policy 0";
-        QTest::newRow("reject at once")
-            << "reject:0"
-            << "stacked 0|credit 0|unticked 1, not a number 1|returned 3|"
-               "rejected by policy 1";
+        QTest::addColumn<int>("credit");
+        QTest::addColumn<int>("rejected");
+        QTest::newRow("accept after 200 ms") << "accept:200" << 600 << 0;
+        QTest::newRow("reject at once") << "reject:0" << 0 << 2;
     }
-    void decisionsAndRefusals() {
+    void everyOutcomeAsTheSimulatorCountsIt() {
         QFETCH(QString, escrow);
-        QFETCH(QString, expected);
+        QFETCH(int, credit);
+        QFETCH(int, rejected);
         TempCwd cwd;
+        // Channel 1 is worth 100, channel 2 is no number, channel 3 is worth 500; 4 not ticked.
         WriteFileBytes("values.txt", "100\r\na\x1b[2Jc\r\n500\r\n");
         WriteFileBytes("session.sim",
-                       "sleep 1500\ninsert 1\nsleep 1500\ninsert 4\nsleep 1500\ninsert 2\n"
-                       "sleep 1500\n");
+                       "sleep 1500\ninsert 1\nsleep 1200\ninsert 4\nsleep 1200\ninsert 2\n"
+                       "sleep 1200\ninsert 3\nsleep 1200\nstatus 21\nsleep 1700\nstatus auto\n"
+                       "powerup\nsleep 1600\n");
         Program sim = Sim({"--script", "session.sim"});
         Program cli = Cli({"--device", sim.PtyPath(), "--values", "values.txt", "--escrow", escrow,
-                           "--timestamps"});
+                           "--timestamps", "--json"});
         QVERIFY(sim.WaitErr("script session.sim done"));
         cli.Interrupt();
         QCOMPARE(cli.Finished(), 0);
         sim.Interrupt();
-        for (const QString& part : expected.split('|'))
-            QVERIFY2(cli.out().contains(part), qPrintable(part + "\n" + cli.out()));
+        QCOMPARE(sim.Finished(), 0);
+
+        // What the simulator says it did: its notes, and every block it sent.
+        QJsonObject stacked;
+        int stackedTotal = 0, returned = 0, powerUps = 0;
+        const QRegularExpression note("note on channel (\\d+) (stacked|returned)");
+        for (auto m = note.globalMatch(sim.err()); m.hasNext();) {
+            const auto match = m.next();
+            if (match.captured(2) == "returned") {
+                ++returned;
+                continue;
+            }
+            stacked[match.captured(1)] = stacked[match.captured(1)].toInt() + 1;
+            ++stackedTotal;
+        }
+        QJsonObject codes;
+        const QRegularExpression sent(" >> ([0-9A-F ]+)$", QRegularExpression::MultilineOption);
+        for (auto m = sent.globalMatch(sim.out()); m.hasNext();) {
+            const QString block = m.next().captured(1);
+            if (block == "80 8F") ++powerUps;
+            if (QRegularExpression("^(2[0-9]|3E|5E|71)$").match(block).hasMatch())
+                codes["0x" + block] = codes["0x" + block].toInt() + 1;
+        }
+        const QJsonObject summary = cli.Summary();
+        QCOMPARE(summary["stacked"]["channels"].toObject(), stacked);
+        QCOMPARE(summary["stacked"]["total"].toInt(), stackedTotal);
+        QCOMPARE(summary["credit"].toInt(), credit);
+        QCOMPARE(summary["returned"].toInt(), returned);
+        QCOMPARE(summary["refused"].toObject(),
+                 (QJsonObject{{"unticked", 1}, {"not_a_number", 1}}));
+        QCOMPARE(summary["rejected_by_policy"].toInt(), rejected);
+        QCOMPARE(returned, 2 + rejected);
+        QCOMPARE(summary["status_codes"].toObject(), codes);
+        QVERIFY(codes["0x21"].toInt() >= 1);
+        QCOMPARE(summary["power_ups"].toInt(), powerUps);
+        QCOMPARE(powerUps, 2);
+        QCOMPARE(summary["escrow_hold_ms"]["count"].toInt(), 4);     // every note decided once
+        QCOMPARE(summary["answer_latency_ms"]["count"].toInt(), 4);  // 2 power-ups, 2 refusals
+        QCOMPARE(summary["stopped_by"].toString(), QString("signal"));
         // The escape sequence from the file reaches the terminal escaped.
         QVERIFY(cli.err().contains("'a\\x1B[2Jc' is not a valid integer value"));
-        QVERIFY(cli.out().contains("stopped by signal"));
         const QRegularExpression stamped(
             "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z "
             "Receive \\[0x80\\]$",

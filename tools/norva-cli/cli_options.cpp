@@ -6,6 +6,8 @@
 #include <functional>
 #include <string_view>
 
+#include "serial/line_mode.h"
+
 namespace norva::cli {
 
 namespace {
@@ -50,18 +52,23 @@ std::string Bytes(const QString& text) {
 
 const char* const kDescription =
     "Answers a banknote acceptor on one serial port exactly as the bench's window does, and\n"
-    "decides on notes by these options instead of an operator.";
+    "decides on notes by these options instead of an operator. Or, with --tap-host and\n"
+    "--tap-device, listens to a live link between a host and an acceptor and sends nothing.";
+
+// What only a host does; a tap sends nothing.
+const char* const kHostOnly[] = {"port", "device", "accept", "escrow", "poll", "no-enable"};
 
 const char* const kEpilogue = R"(
 Standard output: the protocol log lines, then the summary. Standard error: reasons and notices.
 Neither holds up the protocol: lines that standard output does not take in time are dropped
 and counted in the summary. The summary waits for standard output as long as it keeps taking
 bytes; after 2 s without progress it goes to standard error instead.
-Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port could not be
-opened, or was lost and did not come back ("stopped by port lost"); 2 bad arguments, or a file
-they name cannot be used; 3 the acceptor was silent for longer than --silence; 4 the capture
-could not be written to the end; 5 standard output failed (closed, full, nobody reading) or did
-not take the summary. The first that applies, in this order: 1 or 3, 4, 5.
+Exit status: 0 stopped as asked (a stop condition, SIGINT, SIGTERM); 1 the port (or a tap's
+line) could not be opened, or was lost and did not come back ("stopped by port lost"); 2 bad
+arguments, or a file they name cannot be used; 3 the acceptor was silent for longer than
+--silence; 4 the capture could not be written to the end; 5 standard output failed (closed,
+full, nobody reading) or did not take the summary. The first that applies, in this order: 1 or
+3, 4, 5.
 With --report: 0 written; 2 bad arguments, or the report could not be written; 4 the capture
 cannot be read or has a bad line (FILE:LINE: why).
 )";
@@ -98,6 +105,12 @@ void DefineOptions(QCommandLineParser& parser) {
          "OUT"},
         {"from", "the capture file --report draws", "CAPTURE"},
         {"timestamps", "put each line's time in front of it"},
+        {"tap-host",
+         "tap: the line that carries what the host sends, a path or COMn (read only, never "
+         "written)",
+         "PATH"},
+        {"tap-device", "tap: the line that carries what the acceptor sends", "PATH"},
+        {"mode", "tap: both lines' settings, as comm.ini writes them (default 9600,E,8,1)", "MODE"},
         {"json", "print the summary as JSON"},
         {{"h", "help"}, "this text"},
         {"version", "the program's name and version"},
@@ -214,6 +227,16 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
          }},
         {"seconds", seconds(o.seconds, "--seconds")},
         {"silence", seconds(o.silence, "--silence")},
+        {"tap-host", path(o.tapHost, "--tap-host")},
+        {"tap-device", path(o.tapDevice, "--tap-device")},
+        {"mode",
+         [&o](const std::string& v) -> Why {
+             if (!ParseModeString(v)) {
+                 return "bad --mode '" + v + "': expected line settings such as 9600,E,8,1";
+             }
+             o.mode = v;
+             return std::nullopt;
+         }},
     };
     // Every value given is checked; the last one counts.
     for (const auto& [name, check] : checks) {
@@ -231,10 +254,20 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
     if (!o.report.empty() || !o.from.empty()) {
         if (o.report.empty() || o.from.empty())
             return bad("--report OUT and --from CAPTURE go together");
-        if (o.portNumber != 0 || !o.device.empty())
+        if (o.portNumber != 0 || !o.device.empty() || o.tapped() || !o.tapDevice.empty())
             return bad("--report draws a capture and opens no port");
         return o;
     }
+    if (o.tapped() || !o.tapDevice.empty()) {
+        if (o.tapHost.empty() || o.tapDevice.empty())
+            return bad("a tap listens to two lines: --tap-host PATH and --tap-device PATH");
+        for (const char* name : kHostOnly) {
+            if (parser.isSet(QString::fromLatin1(name)))
+                return bad("--" + std::string(name) + " is for a host; a tap sends nothing");
+        }
+        return o;
+    }
+    if (parser.isSet(QStringLiteral("mode"))) return bad("--mode is for a tap's lines");
     if ((o.portNumber != 0) == !o.device.empty())
         return bad("name one port: --port COMn or --device PATH");
     return o;
@@ -246,6 +279,7 @@ std::string UsageText() {
     // Qt's first line names the program as it was started; ours says what it needs.
     const QString help = parser.helpText();
     return "Usage: norva-cli (--port COMn | --device PATH) [options]\n"
+           "       norva-cli --tap-host PATH --tap-device PATH [options]\n"
            "       norva-cli --report OUT --from CAPTURE [--json]\n\n" +
            Bytes(help.mid(help.indexOf(QLatin1Char('\n')) + 1)) + kEpilogue;
 }

@@ -8,6 +8,7 @@
 
 #include "base/result.h"
 #include "billvalues/bill_values.h"
+#include "serial/comm_ini.h"
 
 namespace norva::cli {
 
@@ -47,6 +48,12 @@ struct Options {
     bool json = false;
     bool help = false;
     bool version = false;
+    // A tap: the two lines it listens to (a path, or COMn mapped as everywhere), and their line
+    // settings as comm.ini writes them.
+    std::string tapHost;
+    std::string tapDevice;
+    std::string mode = kModeString;
+    bool tapped() const { return !tapHost.empty(); }
 };
 
 // args excludes the program name; they are taken as bytes, so any file name passes unchanged.

@@ -1,28 +1,19 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "capture/traffic_reading.h"
 
 namespace norva::cli {
 
-// What a run did, as the summary on exit reports it.
+// What a run did, as the summary on exit reports it: the reading's tallies of the traffic, and
+// the run's own figures.
 struct SessionSummary {
-    // Notes stacked, by the channel of the escrow message before them; index 0 counts a stack
-    // that no escrow message announced.
-    std::array<std::uint64_t, 17> stacked{};
-    std::int32_t credit = 0;  // as the credit display holds it
-    std::uint64_t refusedUnticked = 0;
-    std::uint64_t refusedNotANumber = 0;
-    std::uint64_t returned = 0;
-    std::uint64_t rejectedByPolicy = 0;
-    std::map<std::uint8_t, std::uint64_t> statusCodes;
-    std::uint64_t powerUps = 0;
-    std::uint64_t bytesIgnored = 0;
-    std::vector<double> answerLatencyMs;  // block end to answer, one per answer
+    explicit SessionSummary(const TrafficTallies& t) : tallies(t) {}
+
+    const TrafficTallies& tallies;
     double secondsRun = 0;
     std::string stopReason;          // "notes", "seconds", "signal", "silence", "port lost"
     std::uint64_t linesDropped = 0;  // log lines standard output did not take in time
@@ -33,14 +24,15 @@ struct SessionSummary {
         std::string error;  // empty while all went well
     };
     std::optional<Capture> capture;
-
-    std::uint64_t StackedTotal() const;
+    // A tap's run: what only a tap sees. Without it the reading knew the host's settings.
+    struct Tap {
+        std::uint64_t uncertainPairs = 0;
+        std::int64_t boundMicros = 0;
+    };
+    std::optional<Tap> tap;
 
     std::string Text() const;
     std::string Json() const;
 };
-
-// The q-quantile (0..1) of the samples by the nearest-rank rule; 0 for none.
-double Quantile(std::vector<double> samples, double q);
 
 }  // namespace norva::cli

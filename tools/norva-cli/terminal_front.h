@@ -8,14 +8,13 @@
 
 #include "protocol/engine_window.h"
 #include "protocol/traffic_sink.h"
-#include "tools/norva-cli/session_summary.h"
 
 namespace norva::cli {
 
 // The window's part played on a terminal: log lines to standard output, notices to standard
-// error, the channels and the escrow setting from the options, the displays kept as numbers.
-// It also keeps the tallies of the summary; as a traffic sink it times each answer from the end
-// of the block that asked for it.
+// error, the channels and the escrow setting from the options, the displays kept as numbers. What
+// the session did is the reading's to tell, not this front's. As a traffic sink it notes when the
+// acceptor last sent something.
 class TerminalFront : public EngineWindow, public TrafficSink {
 public:
     struct Setup {
@@ -34,15 +33,9 @@ public:
     std::function<void()> onDecisionAwaited;
     // Called when the acceptor has come up disabled and the enable command is offered.
     std::function<void()> onEnableOffered;
-    // Called on each stacked note, after the tallies have been updated.
-    std::function<void()> onStacked;
 
-    // The tallies so far; the caller adds what the front cannot see (time run, bytes ignored).
-    SessionSummary summary() const;
     std::int64_t lastReceivedMicros() const { return lastReceivedMicros_; }
 
-    // The operator's own bytes (polls, decisions) are not answers; the front is told which are.
-    void SetOperatorSending(bool sending) { operatorSending_ = sending; }
     // One line on standard error; control characters from files and devices are escaped.
     void Notice(const std::string& text);
 
@@ -63,25 +56,15 @@ public:
 
     // TrafficSink
     void PortOpened(std::int64_t, const PortIdentity&) override {}
-    void BlockEnded(std::int64_t lastByteUnixMicros) override;
     void Received(std::int64_t firstByteUnixMicros, std::span<const std::uint8_t> block) override;
-    void Sent(std::int64_t unixMicros, std::uint8_t byte) override;
+    void Sent(std::int64_t, std::uint8_t) override {}
 
 private:
     Setup setup_;
-    SessionSummary summary_;
     std::string enableCaption_ = "Disable BA";
+    // As the engine gave them: nothing shows them, so no display's digits are kept here.
     std::array<std::int32_t, 3> displays_{};
-    mutable int askedChannel_ = 0;  // the channel the engine last looked at
-    int escrowChannel_ = 0;         // the channel of the last escrow message
-    mutable std::uint64_t refusedUnticked_ = 0;
-    bool stackPending_ = false;
-    bool operatorSending_ = false;
-    std::int64_t blockEndMicros_ = -1;
     std::int64_t lastReceivedMicros_ = -1;
 };
-
-// |value| mod 10^digits, as a display of that many digits holds it.
-std::int32_t DisplayReduced(std::int32_t value, int digits);
 
 }  // namespace norva::cli
