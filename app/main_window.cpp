@@ -87,7 +87,7 @@ void TForm1::CreateControls() {
         box->setFont(TahomaBold());
         const int width = n == 9 ? 97 : (n >= 10 && n <= 12 ? 89 : 81);
         box->setGeometry(kColumnLeft[(n - 1) / 4], 24 + 24 * ((n - 1) % 4), width, 17);
-        box->setChecked(n <= 3);
+        box->setChecked(n <= norva::kChannelsTickedAtStart);
         channelBoxes_[n - 1] = box;
     }
     // The named fields are the layout's; the list is what lookup and tab order use.

@@ -34,7 +34,7 @@ void TForm1::ComboBox1Change() {
         case norva::SelectionOutcome::Kind::OpenFailed:
             // The reason first, so that it is there to read while the box waits.
             ShowTransientProblem(outcome.text);
-            norva::ShowNoticeBox(QStringLiteral("The COMPort open error !"));
+            norva::ShowNoticeBox(QString::fromLatin1(norva::kPortOpenErrorText));
             break;
         case norva::SelectionOutcome::Kind::Opened:
             if (!outcome.text.empty()) {

@@ -12,6 +12,14 @@
 namespace norva {
 
 inline constexpr int kChannelCount = 16;
+// The window starts with channels 1 to this ticked, and norva-cli accepts them by default.
+inline constexpr int kChannelsTickedAtStart = 3;
+constexpr std::array<bool, kChannelCount> TickedAtStart() {
+    std::array<bool, kChannelCount> ticked{};
+    for (int c = 0; c < kChannelsTickedAtStart; ++c)
+        ticked[static_cast<std::size_t>(c)] = true;
+    return ticked;
+}
 inline constexpr const char* kBillValueFileName = "BILLVALUE.TXT";
 
 // The sixteen entries of the bill value table as 8-bit texts, channel 1 first.

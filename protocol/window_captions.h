@@ -11,6 +11,8 @@ inline constexpr std::string_view kLinkingNowCaption = "Linking Now";
 inline constexpr std::string_view kLinkingStatusText = "Linking";
 inline constexpr std::string_view kEnableBaCaption = "Enable BA";
 inline constexpr std::string_view kDisableBaCaption = "Disable BA";
+// What the window's notice and norva-cli say when the port does not open.
+inline constexpr std::string_view kPortOpenErrorText = "The COMPort open error !";
 
 // Status bar panel that shows the link state.
 inline constexpr int kLinkStatusPanel = 2;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "serial/line_mode.h"
+#include "serial/port_name.h"
 
 namespace norva::cli {
 
@@ -34,11 +35,11 @@ std::optional<int> Millis(std::string_view text) {
     return value;
 }
 
+// COM1 to COM10, the ports the window offers.
 std::optional<int> PortNumber(std::string_view text) {
-    if (text.size() < 4 || text.substr(0, 3) != "COM") return std::nullopt;
-    const auto n = Number<int>(text.substr(3));
-    if (!n || *n < 1 || *n > 10 || text[3] == '0' || text[3] == '+') return std::nullopt;
-    return n;
+    const std::optional<unsigned> n = PortNumberOfName(text);
+    if (!n || *n > kPortCount) return std::nullopt;
+    return static_cast<int>(*n);
 }
 
 // Arguments travel as Latin-1, which maps every byte to one character and back, so a file name
@@ -76,18 +77,22 @@ cannot be read or has a bad line (FILE:LINE: why).
 void DefineOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addOptions({
-        {"port", "COM1 to COM10, mapped to a device as the window maps it", "COMn"},
+        {"port", QString("COM1 to COM%1, mapped to a device as the window maps it").arg(kPortCount),
+         "COMn"},
         {"device", "a serial device by path", "PATH"},
         {"values",
          "note values, read by the BILLVALUE.TXT rules (default ./BILLVALUE.TXT; when it is "
          "missing, channel n is worth n)",
          "FILE"},
-        {"accept", "ticked channels, e.g. 1-3,5 (default 1-3)", "LIST"},
+        {"accept",
+         QString("ticked channels, e.g. 1-3,5 (default 1-%1)").arg(kChannelsTickedAtStart), "LIST"},
         {"escrow",
          "no-escrow: accept ticked notes at once;\naccept[:MS] / reject[:MS]: hold the note, then "
          "accept or reject it after MS milliseconds (default accept:0)",
          "MODE"},
-        {"poll", "poll interval (default 1500; 0: no polling)", "MS"},
+        {"poll",
+         QString("poll interval (default %1; 0: no polling)").arg(AcceptorLink::kPollIntervalMs),
+         "MS"},
         {"notes", "stop after N stacked notes", "N"},
         {"seconds", "stop after S seconds (above 0, at most 31622400: a year)", "S"},
         {"silence",

@@ -8,6 +8,7 @@
 
 #include "base/result.h"
 #include "billvalues/bill_values.h"
+#include "link/acceptor_link.h"
 #include "serial/comm_ini.h"
 
 namespace norva::cli {
@@ -33,10 +34,10 @@ struct Options {
     std::string device;  // with --device PATH
     std::string valuesFile = kBillValueFileName;
     bool valuesFileGiven = false;
-    std::array<bool, kChannelCount> ticked{true, true, true};  // channel 1 first, as the window
+    std::array<bool, kChannelCount> ticked = TickedAtStart();  // channel 1 first
     EscrowMode escrow = EscrowMode::Accept;
     int decisionDelayMs = 0;
-    int pollMs = 1500;  // 0: no polling
+    int pollMs = AcceptorLink::kPollIntervalMs;  // 0: no polling
     std::optional<std::uint64_t> notes;
     std::optional<double> seconds;
     std::optional<double> silence;

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     });
     link.AddTrafficSink(&reading);
 
-    const std::string portName = o.portNumber != 0 ? "COM" + std::to_string(o.portNumber) : "";
+    const std::string portName = o.portNumber != 0 ? PortName(o.portNumber) : "";
     std::unique_ptr<RunCapture> capture;
     if (!o.capture.empty()) {
         std::string device = o.device;
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
 
     const SelectionOutcome opened = link.OpenDirect(portName, o.device);
     if (opened.kind != SelectionOutcome::Kind::Opened) {
-        front.Notice("The COMPort open error ! " + opened.text);
+        front.Notice(std::string(kPortOpenErrorText) + " " + opened.text);
         capture.reset();  // an old capture stays as it was
         return streams.End(kExitPortLost, {});
     }
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
         // As an operator would: once the power-up has been answered, on the next turn.
         front.onEnableOffered = [&] {
             QTimer::singleShot(0, &link, [&] {
-                if (front.EnableButtonCaption() == "Enable BA") link.Commands().ToggleEnable();
+                if (front.EnableButtonCaption() == kEnableBaCaption) link.Commands().ToggleEnable();
             });
         };
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/hex.h"
 #include "capture/capture_format.h"
 
 namespace norva::cli {
@@ -9,12 +10,10 @@ namespace norva::cli {
 namespace {
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (const std::uint8_t b : bytes) {
         if (!text.empty()) text += ' ';
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
+        AppendHexByte(text, b);
     }
     return text;
 }

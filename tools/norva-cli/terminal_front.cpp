@@ -24,7 +24,7 @@ void TerminalFront::AppendLogLine(std::string_view line) {
 
 void TerminalFront::SetEnableButtonCaption(std::string_view caption) {
     enableCaption_ = std::string(caption);
-    if (caption == "Enable BA" && onEnableOffered) onEnableOffered();
+    if (caption == kEnableBaCaption && onEnableOffered) onEnableOffered();
 }
 
 void TerminalFront::SetAcceptEnabled(bool enabled) {
@@ -40,11 +40,12 @@ std::int32_t TerminalFront::DisplayValue(Display display) const {
 }
 
 bool TerminalFront::ChannelTicked(int channel) const {
-    return channel >= 1 && channel <= 16 && setup_.ticked[static_cast<std::size_t>(channel - 1)];
+    return channel >= 1 && channel <= kChannelCount &&
+           setup_.ticked[static_cast<std::size_t>(channel - 1)];
 }
 
 std::string TerminalFront::ChannelCaption(int channel) const {
-    if (channel < 1 || channel > 16) return {};
+    if (channel < 1 || channel > kChannelCount) return {};
     return setup_.captions[static_cast<std::size_t>(channel - 1)];
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "billvalues/bill_values.h"
 #include "protocol/engine_window.h"
 #include "protocol/traffic_sink.h"
 
@@ -22,8 +23,8 @@ public:
         std::function<void(std::string_view)> printLine;
         std::function<void(std::string_view)> printNotice;
         bool timestamps = false;
-        std::array<bool, 16> ticked{};
-        std::array<std::string, 16> captions{};
+        std::array<bool, kChannelCount> ticked{};
+        std::array<std::string, kChannelCount> captions{};
         bool noEscrow = false;
     };
 
@@ -61,7 +62,7 @@ public:
 
 private:
     Setup setup_;
-    std::string enableCaption_ = "Disable BA";
+    std::string enableCaption_{kDisableBaCaption};
     // As the engine gave them: nothing shows them, so no display's digits are kept here.
     std::array<std::int32_t, 3> displays_{};
     std::int64_t lastReceivedMicros_ = -1;
