@@ -14,6 +14,7 @@
 #include "protocol/operator_commands.h"
 #include "protocol/traffic_sink.h"
 #include "serial/com_port.h"
+#include "serial/device_discovery.h"
 
 class QTimer;
 
@@ -84,7 +85,7 @@ public:
     // often in case a change went unseen.
     static constexpr int kReopenFallbackMs = 2000;
     // How soon a device that is there but would not open is tried again.
-    static constexpr int kReopenRetryMs = 250;
+    static constexpr int kReopenRetryMs = kDeviceRetryMs;
     // How often the inbox is looked at when the system gave it no wake descriptor.
     static constexpr int kDrainFallbackMs = 20;
 

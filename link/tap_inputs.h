@@ -64,7 +64,7 @@ public:
     std::int64_t boundMicros() const { return boundMicros_; }
 
     // A device that went away is looked for this often.
-    static constexpr int kReopenRetryMs = 250;
+    static constexpr int kReopenRetryMs = kDeviceRetryMs;
     // How much later than strictly needed what was read is taken, so that a block and the
     // answers to it are handed out in one go.
     static constexpr std::int64_t kLookLaterMicros = 10'000;

@@ -7,6 +7,9 @@
 
 namespace norva {
 
+// A device that went away, or is there but not yet usable, is looked at again this often.
+inline constexpr int kDeviceRetryMs = 250;
+
 // Where the device nodes and the kernel's device tree are; tests point them at folders of their
 // own.
 struct DeviceRoots {

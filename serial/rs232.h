@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "serial/com_port.h"
+#include "serial/device_discovery.h"
 
 namespace norva {
 
@@ -43,7 +44,7 @@ public:
     static int StartedCount() { return startedCount_; }
 
     // After a hang-up the port is looked at again this often, in case it recovers.
-    static constexpr int kRetryMs = 250;
+    static constexpr int kRetryMs = kDeviceRetryMs;
 
 private:
     void Run();
