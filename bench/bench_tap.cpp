@@ -80,7 +80,7 @@ TapOrderFigures MeasureTapOrder(int rounds) {
     TapOrderFigures figures;
     PtyPair host, device;
     Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open(
-        {{"", host.slavePath(), "9600,E,8,1"}, {"", device.slavePath(), "9600,E,8,1"}, [] {}});
+        {{"", host.slavePath(), "9600,E,8,1"}, {"", device.slavePath(), "9600,E,8,1"}});
     if (!opened.ok()) return figures;
     TapInputs& tap = *opened.value();
     // Negative: the host's byte first.
