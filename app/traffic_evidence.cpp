@@ -1,6 +1,11 @@
 #include "app/traffic_evidence.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/message_boxes.h"
@@ -33,6 +38,16 @@ TrafficEvidence::TrafficEvidence(QWidget* window, AcceptorLink& link, ProtocolLo
     connect(save_, &QAction::triggered, this, &TrafficEvidence::AskAndSave);
     connect(recordAction_, &QAction::triggered, this, &TrafficEvidence::ToggleRecording);
     pane_.AddContextActions({clear_, save_, recordAction_});
+
+    newsWake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (newsWake_.valid()) {
+        auto* wake = new QSocketNotifier(newsWake_.get(), QSocketNotifier::Read, this);
+        connect(wake, &QSocketNotifier::activated, this, &TrafficEvidence::TakeWaitingNews);
+    } else {
+        auto* look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, &TrafficEvidence::TakeWaitingNews);
+        look->start(250);
+    }
 
     // A received line's block is the one handed over last; the operator's lines follow a batch.
     connect(&link_, &AcceptorLink::BlocksHandled, this, [this] { pane_.EndReceivedBlock(); });
@@ -73,10 +88,15 @@ Outcome TrafficEvidence::StartRecording(const std::string& fileName) {
     setup.protectedFiles = {{link_.devicePath(), "the serial device"},
                             {kBillValueFileName, "the bill value file"},
                             {kCommIniFileName, "the port settings file"}};
-    // The writer's news reaches the window's thread; it is dropped if the window goes first.
+    // On the writer's thread: nothing is made there that the window's thread frees but the
+    // news behind the mutex, a hand-over the thread checker sees.
     setup.onNews = [this](const RecorderNews& news) {
-        QMetaObject::invokeMethod(
-            this, [this, news] { TakeNews(news); }, Qt::QueuedConnection);
+        std::lock_guard lock(newsMutex_);
+        news_.push_back(news);
+        if (newsWake_.valid()) {
+            const std::uint64_t one = 1;
+            (void)!::write(newsWake_.get(), &one, sizeof one);
+        }
     };
     Result<std::unique_ptr<CaptureFileRecorder>> started = CaptureFileRecorder::Start(setup);
     if (!started.ok()) return started.outcome();
@@ -112,6 +132,20 @@ void TrafficEvidence::ToggleRecording() {
 }
 
 // A failed recording stops, and the operator is told once, in status panel 3 and the box.
+void TrafficEvidence::TakeWaitingNews() {
+    std::vector<RecorderNews> taken;
+    {
+        std::lock_guard lock(newsMutex_);
+        if (newsWake_.valid()) {
+            std::uint64_t count = 0;
+            (void)!::read(newsWake_.get(), &count, sizeof count);
+        }
+        taken.swap(news_);
+    }
+    for (const RecorderNews& news : taken)
+        TakeNews(news);
+}
+
 void TrafficEvidence::TakeNews(const RecorderNews& news) {
     emit RecordingNews(QString::fromStdString(news.text));
     if (news.stopped && recorder_ && !recorder_->recording()) ShowIfFailed(StopRecording(), true);

@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "app/memory_budget.h"
+#include "base/unique_fd.h"
 #include "capture/capture_file_recorder.h"
 #include "capture/traffic_record.h"
 
@@ -55,6 +58,7 @@ private:
     void AskAndSave();
     void ToggleRecording();
     void TakeNews(const RecorderNews& news);
+    void TakeWaitingNews();
 
     QWidget* window_;
     AcceptorLink& link_;
@@ -62,6 +66,12 @@ private:
     MemoryBudget& budget_;
     int budgetId_ = 0;
     TrafficRecord record_;
+    // The recorder's writer thread leaves its news here and makes the descriptor readable; the
+    // window's thread takes them. Declared before the recorder, which goes first and joins its
+    // writer.
+    std::mutex newsMutex_;
+    std::vector<RecorderNews> news_;
+    UniqueFd newsWake_;
     std::unique_ptr<CaptureFileRecorder> recorder_;
     QAction* clear_;
     QAction* save_;
