@@ -11,6 +11,7 @@
 
 #include "capture/capture_format.h"
 #include "cli_programs.h"
+#include "open_descriptors.h"
 #include "pty_pair.h"
 #include "temp_cwd.h"
 #include "tools/norva-cli/tap_session.h"
@@ -96,23 +97,6 @@ Evidenced CaptureOf(const std::string& file, const std::string& from) {
     return e;
 }
 
-// The access modes of a process's descriptors open on a device (through its link).
-std::vector<int> AccessModesOf(pid_t pid, const QString& link) {
-    const QString device = QFileInfo(link).canonicalFilePath();
-    std::vector<int> modes;
-    const QString fds = QString("/proc/%1/fd").arg(pid);
-    for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System)) {
-        if (QFileInfo(fds + "/" + fd).symLinkTarget() != device) continue;
-        std::ifstream info(QString("/proc/%1/fdinfo/%2").arg(pid).arg(fd).toStdString());
-        std::string key;
-        int flags = -1;
-        while (info >> key)
-            if (key == "flags:") info >> std::oct >> flags;
-        modes.push_back(flags & O_ACCMODE);
-    }
-    return modes;
-}
-
 }  // namespace
 
 class TapTest : public QObject {
@@ -142,8 +126,8 @@ private slots:
             {"--tap-host", tapHost, "--tap-device", tapDevice, "--capture", "tap.cap", "--json"});
         QVERIFY(tap.WaitErr("tap: host"));
         QVERIFY(sim.WaitErr("script session.sim done"));
-        QCOMPARE(AccessModesOf(tap.pid(), tapHost), std::vector<int>{O_RDONLY});
-        QCOMPARE(AccessModesOf(tap.pid(), tapDevice), std::vector<int>{O_RDONLY});
+        QCOMPARE(AccessModesOn(tap.pid(), tapHost.toStdString()), std::vector<int>{O_RDONLY});
+        QCOMPARE(AccessModesOn(tap.pid(), tapDevice.toStdString()), std::vector<int>{O_RDONLY});
         host.Interrupt();
         QCOMPARE(host.Finished(), 0);
         // The tap has heard the host's last bytes once its log is as long as the host's.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "link/tap_inputs.h"
+#include "open_descriptors.h"
 #include "pty_pair.h"
 
 using namespace norva;
@@ -54,24 +55,6 @@ Bytes BytesOf(const std::vector<Heard>& heard, TapSide side) {
     return all;
 }
 
-// The access mode of every descriptor of this process open on path, but `except`.
-std::vector<int> AccessModesOn(const std::string& path, int except) {
-    std::vector<int> modes;
-    for (int fd = 0; fd < 1024; ++fd) {
-        char target[256] = {};
-        const std::string link = "/proc/self/fd/" + std::to_string(fd);
-        if (fd == except || ::readlink(link.c_str(), target, sizeof target - 1) <= 0) continue;
-        if (path != target) continue;
-        std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
-        std::string key;
-        int flags = -1;
-        while (info >> key)
-            if (key == "flags:") info >> std::oct >> flags;
-        modes.push_back(flags & O_ACCMODE);
-    }
-    return modes;
-}
-
 }  // namespace
 
 class TapInputsTest : public QObject {
@@ -84,8 +67,10 @@ private slots:
         PtyPair host, device;
         auto tap = OpenTap(host.slavePath(), device.slavePath());
         QVERIFY(tap);
-        QCOMPARE(AccessModesOn(host.slavePath(), host.slave()), std::vector<int>{O_RDONLY});
-        QCOMPARE(AccessModesOn(device.slavePath(), device.slave()), std::vector<int>{O_RDONLY});
+        QCOMPARE(AccessModesOn(::getpid(), host.slavePath(), host.slave()),
+                 std::vector<int>{O_RDONLY});
+        QCOMPARE(AccessModesOn(::getpid(), device.slavePath(), device.slave()),
+                 std::vector<int>{O_RDONLY});
         PtyPair third;
         PortHandle readOnly(PortHandle::Access::ReadOnly);
         QVERIFY(OpenDevice(&readOnly, third.slavePath(), "9600,E,8,1").ok());
