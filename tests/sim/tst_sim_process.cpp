@@ -187,7 +187,7 @@ private slots:
                  qPrintable(zeros.err()));
     }
 
-    // Each tap carries what passed, in order; one that is never read loses bytes and says so,
+    // Each tap carries what passed, in order; one that is never read loses bytes and counts them,
     // and the device answers every poll all the same.
     void tapLinksCarryCopiesNeverStalling() {
         QTemporaryDir dir;
@@ -243,7 +243,12 @@ private slots:
                 QCOMPARE(answers[i], std::uint8_t(i % 2 ? 0x5E : 0x3E));
             QCOMPARE(heardCopy, sent);
             QVERIFY(!deafCopy.empty() && deafCopy.size() < answers.size());
-            QVERIFY(std::equal(deafCopy.begin(), deafCopy.end(), answers.begin()));
+            // Dropped where the tap was full, and the kernel may make room again between two of
+            // the device's writes: what the deaf tap got is the answers with gaps, in order.
+            std::size_t matched = 0;
+            for (std::size_t i = 0; i < answers.size() && matched < deafCopy.size(); ++i)
+                if (answers[i] == deafCopy[matched]) ++matched;
+            QCOMPARE(matched, deafCopy.size());
             sim.Terminate();
             QCOMPARE(sim.Finished(), 0);
             QVERIFY(sim.err().contains(QString("tap %1: %2 bytes dropped in all")
