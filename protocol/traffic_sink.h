@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "base/unix_time.h"
+
 namespace norva {
 
 // The port a stretch of traffic ran on: "COM1", the device it opened, the line settings.
@@ -12,9 +14,6 @@ struct PortIdentity {
     std::string devicePath;
     std::string modeString;
 };
-
-// Microseconds since the Unix epoch, UTC.
-std::int64_t UnixMicrosNow();
 
 // Whoever keeps evidence of the traffic: told of every port opened, every block given to the
 // engine and every byte that went out. Called on the thread that runs the engine, in the order

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/unix_time.h"
 #include "serial/line_mode.h"
 #include "serial/open_reason.h"
 #include "serial/port_exclusion.h"
@@ -52,11 +53,6 @@ void CloseLocked(int fd, const termios& saved, std::vector<std::string>& lockFil
 bool IsPseudoTerminal(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && IsPtySlave(st);
-}
-
-std::int64_t UnixMicros() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 Result<OpenedPort> Failure(std::string text, int osError) {
@@ -269,7 +265,7 @@ BlockRead ReadBlockUntilStop(PortHandle* handle, std::uint8_t* buffer, std::size
         }
         const ssize_t n = ::read(fd, buffer + result.count, maxBytes - result.count);
         if (n > 0) {
-            result.lastByteUnixMicros = UnixMicros();
+            result.lastByteUnixMicros = UnixMicrosNow();
             if (result.count == 0) result.firstByteUnixMicros = result.lastByteUnixMicros;
             result.count += static_cast<std::size_t>(n);
             lastByte = Clock::now();

@@ -1,10 +1,12 @@
-#include "protocol/traffic_sink.h"
+#pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace norva {
 
-std::int64_t UnixMicrosNow() {
+// Microseconds since the Unix epoch, UTC: the time every block, byte and capture line carries.
+inline std::int64_t UnixMicrosNow() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
