@@ -39,8 +39,8 @@ std::optional<std::int32_t> ParseDecimal(std::string_view digits, bool negative)
 
 }  // namespace
 
-Result<TextLines> ReadBillValueFile() {
-    return ReadTextLines(kBillValueFileName, kChannelCount);
+Result<TextLines> ReadBillValueFile(const std::string& fileName) {
+    return ReadTextLines(fileName, kChannelCount);
 }
 
 Outcome WriteBillValueFile(const BillValueEntries& entries) {

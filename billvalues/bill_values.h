@@ -25,8 +25,9 @@ inline constexpr const char* kBillValueFileName = "BILLVALUE.TXT";
 // The sixteen entries of the bill value table as 8-bit texts, channel 1 first.
 using BillValueEntries = std::array<std::string, kChannelCount>;
 
-// The lines of BILLVALUE.TXT in the working directory; only the first sixteen are read.
-Result<TextLines> ReadBillValueFile();
+// The lines of a bill value file (BILLVALUE.TXT in the working directory unless named); only
+// the first sixteen are read.
+Result<TextLines> ReadBillValueFile(const std::string& fileName = std::string(kBillValueFileName));
 
 // Entry i becomes line i for as many lines as there are, up to sixteen; other entries keep
 // their texts.

@@ -8,7 +8,7 @@ Result<Captions> LoadCaptions(const Options& o) {
     Captions captions;
     const BillValueEntries defaults = DefaultBillValues();
     std::copy(defaults.begin(), defaults.end(), captions.texts.begin());
-    const Result<TextLines> file = ReadTextLines(o.valuesFile, kChannelCount);
+    const Result<TextLines> file = ReadBillValueFile(o.valuesFile);
     if (!file.ok() && o.valuesFileGiven) return file.outcome();
     if (!file.ok()) {
         captions.notice = file.Describe() + "; channel n is worth n";
