@@ -1,7 +1,11 @@
 #include "app/picture_windows.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QWidget>
 
 #include "app/message_boxes.h"
@@ -17,6 +21,8 @@ namespace {
 // The live picture is brought up to date at most this often.
 constexpr int kLiveUpdateMs = 1000;
 const QString kPictureTitle = QStringLiteral("Session Picture");
+// How often finished reads are looked for when there is no wake descriptor.
+constexpr int kLoadedLookMs = 50;
 
 }  // namespace
 
@@ -24,6 +30,7 @@ const QString kPictureTitle = QStringLiteral("Session Picture");
 struct PictureWindows::Loading {
     QString path;
     std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};  // the result is there: set last by the reading thread
     Result<std::shared_ptr<picture::SessionPicture>> result{Outcome::Failed("not read yet")};
     std::thread thread;
 };
@@ -38,6 +45,15 @@ PictureWindows::PictureWindows(QWidget* window, const TrafficRecord& record, Pro
     pane.AddContextActions({sessionPicture_, openTraffic_});
     liveTimer_.setInterval(kLiveUpdateMs);
     connect(&liveTimer_, &QTimer::timeout, this, &PictureWindows::UpdateLive);
+    loadedWake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (loadedWake_.valid()) {
+        loadedNotifier_ =
+            std::make_unique<QSocketNotifier>(loadedWake_.get(), QSocketNotifier::Read);
+        connect(loadedNotifier_.get(), &QSocketNotifier::activated, this,
+                &PictureWindows::TakeLoaded);
+    }
+    loadedLook_.setInterval(kLoadedLookMs);
+    connect(&loadedLook_, &QTimer::timeout, this, &PictureWindows::TakeLoaded);
 }
 
 PictureWindows::~PictureWindows() {
@@ -85,12 +101,30 @@ void PictureWindows::OpenCapture(const QString& path) {
     auto loading = std::make_unique<Loading>();
     Loading* l = loading.get();
     l->path = path;
-    l->thread = std::thread([this, l] {
+    const int wake = loadedWake_.get();
+    l->thread = std::thread([l, wake] {
         l->result = picture::PictureOfCapture(l->path.toStdString(), &l->stop);
-        QMetaObject::invokeMethod(
-            this, [this, l] { Loaded(l); }, Qt::QueuedConnection);
+        l->done = true;
+        if (wake >= 0) {
+            const std::uint64_t one = 1;
+            (void)!::write(wake, &one, sizeof one);
+        }
     });
     loading_.push_back(std::move(loading));
+    if (!loadedWake_.valid()) loadedLook_.start();
+}
+
+void PictureWindows::TakeLoaded() {
+    if (loadedWake_.valid()) {
+        std::uint64_t count = 0;
+        (void)!::read(loadedWake_.get(), &count, sizeof count);
+    }
+    std::vector<Loading*> done;
+    for (const auto& loading : loading_)
+        if (loading->done) done.push_back(loading.get());
+    for (Loading* loading : done)
+        Loaded(loading);
+    if (loading_.empty()) loadedLook_.stop();
 }
 
 void PictureWindows::Loaded(Loading* loading) {

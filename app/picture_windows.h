@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "app/session_picture_window.h"
+#include "base/unique_fd.h"
 
 class QAction;
+class QSocketNotifier;
 class QWidget;
 
 namespace norva {
@@ -60,6 +62,7 @@ private:
 
     void UpdateLive();
     void AskAndOpen();
+    void TakeLoaded();
     void Loaded(Loading* loading);
 
     QWidget* window_;
@@ -71,6 +74,11 @@ private:
     std::unique_ptr<picture::RecordPicture> livePicture_;
     QTimer liveTimer_;
     std::vector<std::unique_ptr<Loading>> loading_;
+    // Readable when a capture has been read; the reading threads only write to it, so nothing
+    // they make is freed here but through their own join.
+    UniqueFd loadedWake_;
+    std::unique_ptr<QSocketNotifier> loadedNotifier_;  // goes before the descriptor it watches
+    QTimer loadedLook_;                                // instead, when the system gave none
 };
 
 }  // namespace norva

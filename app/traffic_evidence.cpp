@@ -41,8 +41,9 @@ TrafficEvidence::TrafficEvidence(QWidget* window, AcceptorLink& link, ProtocolLo
 
     newsWake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (newsWake_.valid()) {
-        auto* wake = new QSocketNotifier(newsWake_.get(), QSocketNotifier::Read, this);
-        connect(wake, &QSocketNotifier::activated, this, &TrafficEvidence::TakeWaitingNews);
+        newsNotifier_ = std::make_unique<QSocketNotifier>(newsWake_.get(), QSocketNotifier::Read);
+        connect(newsNotifier_.get(), &QSocketNotifier::activated, this,
+                &TrafficEvidence::TakeWaitingNews);
     } else {
         auto* look = new QTimer(this);
         connect(look, &QTimer::timeout, this, &TrafficEvidence::TakeWaitingNews);

@@ -11,6 +11,7 @@
 #include "capture/traffic_record.h"
 
 class QAction;
+class QSocketNotifier;
 class QWidget;
 
 namespace norva {
@@ -72,6 +73,7 @@ private:
     std::mutex newsMutex_;
     std::vector<RecorderNews> news_;
     UniqueFd newsWake_;
+    std::unique_ptr<QSocketNotifier> newsNotifier_;  // goes before the descriptor it watches
     std::unique_ptr<CaptureFileRecorder> recorder_;
     QAction* clear_;
     QAction* save_;
