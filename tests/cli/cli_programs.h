@@ -63,9 +63,12 @@ public:
     QString out() const { return QString::fromUtf8(out_); }
     QString err() const { return QString::fromUtf8(err_); }
     // From standard output, or standard error when standard output failed.
+    // The summary is one line; notices may still follow it on standard error.
     QJsonObject Summary() const {
         const QByteArray& text = out_.contains("\n{") ? out_ : err_;
-        return QJsonDocument::fromJson(text.mid(text.lastIndexOf("\n{") + 1)).object();
+        const qsizetype start = text.lastIndexOf("\n{") + 1;
+        const qsizetype end = text.indexOf('\n', start);
+        return QJsonDocument::fromJson(text.mid(start, end < 0 ? -1 : end - start)).object();
     }
 
 private:

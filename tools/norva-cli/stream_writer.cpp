@@ -19,6 +19,7 @@ struct StreamWriter::State {
     std::condition_variable wake;      // to the writer: something to write, or the end
     std::condition_variable progress;  // from the writer: bytes taken, or done
     std::string waiting;
+    std::size_t inHand = 0;  // bytes of the writer's batch not written yet: counted in the bound
     bool writing = false;
     bool closing = false;
     bool abandoned = false;  // the owner is gone: report nothing more
@@ -65,7 +66,7 @@ StreamWriter::~StreamWriter() {
 bool StreamWriter::Write(std::string_view lines) {
     std::lock_guard lock(state_->mutex);
     if (!state_->failure.ok() || state_->closing ||
-        state_->waiting.size() + lines.size() > state_->maxWaitingBytes) {
+        state_->waiting.size() + state_->inHand + lines.size() > state_->maxWaitingBytes) {
         state_->dropped += LinesIn(lines);
         return false;
     }
@@ -120,6 +121,7 @@ void StreamWriter::Run(const std::shared_ptr<State>& shared) {
         if (s.waiting.empty() || !s.failure.ok()) return;
         const std::string batch = std::move(s.waiting);
         s.waiting.clear();
+        s.inHand = batch.size();
         s.writing = true;
         lock.unlock();
         std::size_t done = 0;
@@ -134,10 +136,12 @@ void StreamWriter::Run(const std::shared_ptr<State>& shared) {
             done += static_cast<std::size_t>(n);
             std::lock_guard progressLock(s.mutex);
             s.written += static_cast<std::uint64_t>(n);
+            s.inHand -= static_cast<std::size_t>(n);
             s.progress.notify_all();
         }
         lock.lock();
         s.writing = false;
+        s.inHand = 0;
         if (error != 0 && s.failure.ok()) {
             s.failure = Outcome::Failed(s.name, error);
             s.dropped += LinesIn(std::string_view(batch).substr(done)) + LinesIn(s.waiting);

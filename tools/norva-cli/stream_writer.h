@@ -13,7 +13,8 @@
 namespace norva::cli {
 
 // Writes text to a descriptor from a thread of its own, so a reader that stops reading (a
-// paused pager) never holds up the caller. What does not fit in the buffer is dropped and its
+// paused pager) never holds up the caller. What does not fit in the buffer (the bytes waiting
+// and those of the batch being written, together at most maxWaitingBytes) is dropped and its
 // lines counted. A write that fails (EPIPE, ENOSPC, EBADF) ends the stream; the failure is
 // reported once, on the writer's thread.
 class StreamWriter {
