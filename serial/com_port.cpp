@@ -43,9 +43,11 @@ void MakeRaw(termios& t) {
 void CloseLocked(int fd, const termios& saved, std::vector<std::string>& lockFiles) {
     (void)::tcsetattr(fd, TCSANOW, &saved);
     (void)::ioctl(fd, TIOCNXCL);
-    ::close(fd);  // also drops the flock
+    // The lock files go before the descriptor: closing a pseudo-terminal's last descriptor frees
+    // its number, and another process's new terminal with that number must not find our lock.
     DropUucpLocks(lockFiles);
     lockFiles.clear();
+    ::close(fd);  // also drops the flock
 }
 
 // The C library calls a setting the driver did not keep refused. A pseudo-terminal keeps no

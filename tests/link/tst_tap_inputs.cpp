@@ -30,6 +30,7 @@ struct Heard {
 std::unique_ptr<TapInputs> OpenTap(const std::string& host, const std::string& device) {
     Result<std::unique_ptr<TapInputs>> opened =
         TapInputs::Open({{"", host, "9600,E,8,1"}, {"", device, "9600,E,8,1"}});
+    if (!opened.ok()) qWarning("the tap did not open: %s", opened.outcome().Describe().c_str());
     return opened.ok() ? std::move(opened).value() : nullptr;
 }
 
