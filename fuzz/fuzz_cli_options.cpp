@@ -37,10 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A tap: two lines, no port of its own, settings that parse, and the same again.
         Check(!o.tapDevice.empty() && o.portNumber == 0 && o.device.empty(), "a tap's two lines");
         Check(norva::ParseModeString(o.mode).has_value(), "a tap's line settings parse");
-        const norva::Result<Options> again =
-            ParseOptions({"--tap-host", o.tapHost, "--tap-device", o.tapDevice, "--mode", o.mode});
+        Check(o.orderBoundMs >= 0 && o.orderBoundMs <= kMaxOrderBoundMs, "bound in range");
+        std::vector<std::string> args{"--tap-host", o.tapHost, "--tap-device",
+                                      o.tapDevice,  "--mode",  o.mode};
+        if (o.orderBoundMs != 0)
+            args.insert(args.end(), {"--order-bound", std::to_string(o.orderBoundMs)});
+        const norva::Result<Options> again = ParseOptions(args);
         Check(again.ok() && again->tapHost == o.tapHost && again->tapDevice == o.tapDevice &&
-                  again->mode == o.mode,
+                  again->mode == o.mode && again->orderBoundMs == o.orderBoundMs,
               "a tap's options parse again");
         return 0;
     }

@@ -22,11 +22,12 @@ TapLink::~TapLink() {
     inputs_.reset();
 }
 
-Result<std::string> TapLink::Open(const PortIdentity& host, const PortIdentity& device) {
+Result<std::string> TapLink::Open(const PortIdentity& host, const PortIdentity& device,
+                                  std::int64_t leastBoundMicros) {
     Close();
     host_ = host;
     device_ = device;
-    Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open({host, device});
+    Result<std::unique_ptr<TapInputs>> opened = TapInputs::Open({host, device, leastBoundMicros});
     if (!opened.ok()) return opened.outcome();
     inputs_ = std::move(opened).value();
     // The inputs' thread wakes this one through a descriptor, so nothing it allocates is freed

@@ -30,8 +30,9 @@ public:
     ~TapLink() override;
 
     // Opens both inputs and starts listening. A failure names the device and why; a success may
-    // carry warnings (line settings a driver refused).
-    Result<std::string> Open(const PortIdentity& host, const PortIdentity& device);
+    // carry warnings (line settings a driver refused). leastBoundMicros as TapInputs::Setup's.
+    Result<std::string> Open(const PortIdentity& host, const PortIdentity& device,
+                             std::int64_t leastBoundMicros = 0);
     // Stops listening and hands out everything read.
     void Close();
 

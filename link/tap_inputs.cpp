@@ -93,9 +93,12 @@ Result<std::unique_ptr<TapInputs>> TapInputs::Open(Setup setup) {
         if (!opened->warning.empty())
             inputs->warnings_ += (inputs->warnings_.empty() ? "" : "; ") + opened->warning;
     }
-    inputs->boundMicros_ = TapOrderBoundMicros(
-        InputLatencyMicros(inputs->setup_.host.devicePath, inputs->setup_.host.modeString),
-        InputLatencyMicros(inputs->setup_.device.devicePath, inputs->setup_.device.modeString));
+    inputs->boundMicros_ = std::max(
+        inputs->setup_.leastBoundMicros,
+        TapOrderBoundMicros(
+            InputLatencyMicros(inputs->setup_.host.devicePath, inputs->setup_.host.modeString),
+            InputLatencyMicros(inputs->setup_.device.devicePath,
+                               inputs->setup_.device.modeString)));
     inputs->stopEvent_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     inputs->wakeEvent_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     inputs->passStart_ = inputs->Now();

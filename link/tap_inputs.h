@@ -31,6 +31,9 @@ public:
     struct Setup {
         PortIdentity host;    // portName may be empty; devicePath as mapped
         PortIdentity device;  // the acceptor's line; modeString for both
+        // A bound the user knows the lines need (a network serial server, a hub: hold-backs the
+        // tap cannot read); used when larger than the one worked out from the devices.
+        std::int64_t leastBoundMicros = 0;
     };
 
     // Opens both; a failure names the device and why. The thread starts at once.

@@ -116,6 +116,10 @@ void DefineOptions(QCommandLineParser& parser) {
          "PATH"},
         {"tap-device", "tap: the line that carries what the acceptor sends", "PATH"},
         {"mode", "tap: both lines' settings, as comm.ini writes them (default 9600,E,8,1)", "MODE"},
+        {"order-bound",
+         "tap: mark the order of two lines' bytes uncertain within MS at least, for lines that "
+         "hold bytes back longer than the tap can tell (a network serial server, a hub)",
+         "MS"},
         {"json", "print the summary as JSON"},
         {{"h", "help"}, "this text"},
         {"version", "the program's name and version"},
@@ -242,6 +246,16 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
              o.mode = v;
              return std::nullopt;
          }},
+        {"order-bound",
+         [&o](const std::string& v) -> Why {
+             const auto ms = Number<int>(v);
+             if (!ms || *ms < 1 || *ms > kMaxOrderBoundMs) {
+                 return "bad --order-bound '" + v + "': expected 1 to " +
+                        std::to_string(kMaxOrderBoundMs) + " ms";
+             }
+             o.orderBoundMs = *ms;
+             return std::nullopt;
+         }},
     };
     // Every value given is checked; the last one counts.
     for (const auto& [name, check] : checks) {
@@ -272,7 +286,10 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
         }
         return o;
     }
-    if (parser.isSet(QStringLiteral("mode"))) return bad("--mode is for a tap's lines");
+    for (const char* name : {"mode", "order-bound"}) {
+        if (parser.isSet(QString::fromLatin1(name)))
+            return bad("--" + std::string(name) + " is for a tap's lines");
+    }
     if ((o.portNumber != 0) == !o.device.empty())
         return bad("name one port: --port COMn or --device PATH");
     return o;

@@ -26,6 +26,9 @@ enum ExitCode : int {
 // What happens to a note of a ticked channel once it is in escrow.
 enum class EscrowMode { NoEscrow, Accept, Reject };
 
+// --order-bound: at most 10 s, beyond any hold-back a serial line has.
+inline constexpr int kMaxOrderBoundMs = 10'000;
+
 // --seconds and --silence: above 0, at most a year.
 inline constexpr double kMaxSeconds = 366.0 * 24 * 3600;
 
@@ -54,6 +57,7 @@ struct Options {
     std::string tapHost;
     std::string tapDevice;
     std::string mode = kModeString;
+    int orderBoundMs = 0;  // 0: the bound worked out from the devices alone
     bool tapped() const { return !tapHost.empty(); }
 };
 

@@ -78,7 +78,8 @@ int RunTap(const Options& o, Streams& streams, int signalFd) {
     TapLink tap(session);
     QObject::connect(&tap, &TapLink::RivalOpened,
                      [&notice](const QString& text) { notice(text.toStdString()); });
-    const Result<std::string> opened = tap.Open(setup.host, setup.device);
+    const Result<std::string> opened =
+        tap.Open(setup.host, setup.device, std::int64_t{o.orderBoundMs} * 1000);
     if (!opened.ok()) {
         notice("The tap's lines did not open: " + opened.text());
         capture.reset();  // an old capture stays as it was
