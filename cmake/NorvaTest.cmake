@@ -16,6 +16,8 @@ function(norva_add_test name)
              "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
     elseif(NORVA_SANITIZE STREQUAL "thread")
         list(APPEND environment "TSAN_OPTIONS=suppressions=${suppressions}/tsan.supp:halt_on_error=1:die_after_fork=0")
+        # For the few checks that compare the timing of two real programs, both slowed down.
+        target_compile_definitions(${name} PRIVATE NORVA_THREAD_CHECKED=1)
     endif()
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "${environment}"
